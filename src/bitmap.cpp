@@ -1,0 +1,142 @@
+#include "bitmap.h"
+
+#include <cinttypes>
+
+namespace pixmar {
+
+namespace {
+
+std::uint16_t load_u16(const std::uint8_t* p)
+{
+    return std::uint16_t(std::uint16_t(p[0]) | std::uint16_t(p[1]) << 8);
+}
+
+std::uint32_t load_u32(const std::uint8_t* p)
+{
+    return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
+           std::uint32_t(p[3]) << 24;
+}
+
+// Two's complement reinterpretation, well defined since C++20.
+std::int32_t load_s32(const std::uint8_t* p) { return std::int32_t(load_u32(p)); }
+
+// Unsigned 32-bit fields are reported as signed decimal numbers, as the
+// messages have always shown them (0xFFFFFFFF prints -1).
+int as_signed(std::uint32_t value) { return int(std::int32_t(value)); }
+
+
+}  // namespace
+
+FileHeader decode_file_header(const std::uint8_t* bytes)
+{
+    return FileHeader{load_u16(bytes), load_u32(bytes + 2), load_u16(bytes + 6), load_u16(bytes + 8),
+                      load_u32(bytes + 10)};
+}
+
+InfoHeader decode_info_header(const std::uint8_t* bytes)
+{
+    return InfoHeader{load_u32(bytes),      load_s32(bytes + 4),  load_s32(bytes + 8),
+                      load_u16(bytes + 12), load_u16(bytes + 14), load_u32(bytes + 16),
+                      load_u32(bytes + 20), load_s32(bytes + 24), load_s32(bytes + 28),
+                      load_u32(bytes + 32), load_u32(bytes + 36)};
+}
+
+int check_file_header(const FileHeader& header)
+{
+    if (header.bfType != kBitmapType) {
+        std::printf("Header error: bad type (0x%x)\n", unsigned(header.bfType));
+        return 0;
+    }
+    return 1;
+}
+
+int check_info_header(const InfoHeader& info)
+{
+    std::printf("\tInfoHeader: header size=%d, Width, Height=(%d,%d)\n", as_signed(info.biSize),
+                int(info.biWidth), int(info.biHeight));
+    std::printf("\tInfoHeader: planes=%u, bits=%u, compression=%d, image size (bytes)=%d\n",
+                unsigned(info.biPlanes), unsigned(info.biBitCount), as_signed(info.biCompression),
+                as_signed(info.biSizeImage));
+
+    // The "(0x%d)" messages print a decimal number behind the letters 0x; users
+    // and scripts know them in that form, so they stay.
+    if (info.biSize != kInfoHeaderSize) {
+        std::printf("ERROR: Info Header error: bad header size (0x%d)\n", as_signed(info.biSize));
+        return 0;
+    }
+    if (info.biWidth % 2 != 0) {
+        std::printf("ERROR: Info Header error: width is not a multiple of 2 (0x%d)\n", int(info.biWidth));
+        return 0;
+    }
+    // A width of 0 or less would declare an array of negative bound, or write
+    // billions of empty lines; no real bitmap has one.
+    if (info.biWidth <= 0) {
+        std::printf("ERROR: Info Header error: bad width (%d)\n", int(info.biWidth));
+        return 0;
+    }
+    if (info.biCompression != 0) {
+        std::printf("ERROR: Info Header error: compression not supported (0x%d)\n", as_signed(info.biCompression));
+        return 0;
+    }
+    if (info.biClrUsed != 0) {
+        std::printf("ERROR: Info Header error: indexed colors not supported (%d)\n", as_signed(info.biClrUsed));
+        return 0;
+    }
+    if (info.biPlanes != 1) {
+        std::printf("ERROR: Info Header error: only one plane supported (%u)\n", unsigned(info.biPlanes));
+        return 0;
+    }
+    if (info.biBitCount != 24) {
+        std::printf("ERROR: Info Header error: only 24 bit color depth supported (%u)\n", unsigned(info.biBitCount));
+        return 0;
+    }
+    return 1;
+}
+
+std::uint32_t image_height(const InfoHeader& info)
+{
+    // Negate in 64 bits: -(-2^31) does not fit a 32-bit int.
+    const std::int64_t height = info.biHeight;
+    return std::uint32_t(height < 0 ? -height : height);
+}
+
+std::uint64_t stored_row_bytes(const InfoHeader& info)
+{
+    const std::uint64_t width = std::uint32_t(info.biWidth);
+    return width * 3 + width % 4;
+}
+
+std::uint64_t required_pixel_data_bytes(const InfoHeader& info)
+{
+    const std::uint64_t rows = image_height(info);
+    if (rows == 0)
+        return 0;
+    // rows <= 2^31 and a row is below 3 x 2^31 + 4 bytes, so this stays below 2^64.
+    const std::uint64_t width = std::uint32_t(info.biWidth);
+    return (rows - 1) * stored_row_bytes(info) + width * 3;
+}
+
+int read_pixel_rows(std::FILE* input, const InfoHeader& info, PixelBuffer& pixels)
+{
+    const std::uint64_t row_bytes = std::uint64_t(pixels.width) * 3;
+    const unsigned fill = pixels.width % 4;
+    const bool top_down = info.biHeight < 0;
+    for (std::uint32_t stored = 0; stored < pixels.height; ++stored) {
+        // Keep the buffer bottom-up: a top-down file stores the top row first.
+        const std::uint32_t row = top_down ? pixels.height - 1 - stored : stored;
+        std::uint8_t* out = pixels.bytes.get() + row * row_bytes;
+        for (std::uint64_t i = 0; i < row_bytes; ++i) {
+            const int byte = std::getc(input);
+            if (byte == EOF)
+                return 0;
+            out[i] = std::uint8_t(byte);
+        }
+        // The last row's fill may be missing; a missing fill elsewhere shows
+        // up as a short read of the next row.
+        for (unsigned i = 0; i < fill; ++i)
+            (void)std::getc(input);
+    }
+    return 1;
+}
+
+}  // namespace pixmar

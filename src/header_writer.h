@@ -1,0 +1,46 @@
+// The header writer: turns the pixel buffer into a C header of pixel-pair
+// words, top row first, eight words (sixteen pixels) a line.
+//
+//   /*
+//    * File  : logo.bmp
+//    * Width : 4
+//    * Height: 2
+//   */
+//   #define LOGO_WIDTH   (4)
+//   #define LOGO_HEIGHT  (2)
+//   #define LOGO_SIZE   (8)
+//
+//   const unsigned long logo_Bitmap[2*4]={
+//   0x........, 0x........, 
+//   0x........, 0x........, 
+//   };
+//   /* END OF FILE */
+//
+// Every line ends with CR LF on every platform, so the file is byte-identical
+// wherever it is made. The bound and _SIZE count pixels (H x W) while the
+// array holds H x W / 2 words; programs that include these headers rely on
+// that layout, so it stays.
+#pragma once
+
+#include <string>
+
+#include "bitmap.h"
+
+namespace pixmar {
+
+struct DerivedNames {
+    std::string output_file;   // the input path with ".h" appended
+    std::string macro_prefix;  // upper-cased a-z, cut before the last "."
+    std::string array_prefix;  // case kept, cut before the first "."
+};
+
+// The names come from the whole path, directories included, with nothing
+// replaced: a path gives exactly the names its users have always seen.
+DerivedNames derive_names(const std::string& input_path);
+
+// Writes the header beside the input. Returns 1 when the complete file is in
+// place; 0 after printing why not. A failed run leaves no partial file and
+// leaves an older header untouched.
+int write_header_file(const std::string& input_path, PixelBuffer& pixels, bool magic_pink);
+
+}  // namespace pixmar

@@ -1,0 +1,210 @@
+#include "platform.h"
+
+#include <atomic>
+#include <cerrno>
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <process.h>
+#include <sys/stat.h>
+#include <windows.h>
+#include <shellapi.h>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+#endif
+
+namespace pixmar {
+
+namespace {
+
+std::atomic<unsigned> temporary_counter{0};
+
+std::string folder_of(const std::string& path)
+{
+#ifdef _WIN32
+    const char* separators = "/\\:";
+#else
+    const char* separators = "/";
+#endif
+    const std::size_t end = path.find_last_of(separators);
+    return end == std::string::npos ? std::string() : path.substr(0, end + 1);
+}
+
+#ifdef _WIN32
+std::wstring widen(const std::string& text)
+{
+    if (text.empty())
+        return std::wstring();
+    const int length = MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0);
+    std::wstring wide(std::size_t(length > 0 ? length : 0), L'\0');
+    if (length > 0)
+        MultiByteToWideChar(CP_UTF8, 0, text.data(), int(text.size()), wide.data(), length);
+    return wide;
+}
+
+std::string narrow(const wchar_t* text)
+{
+    const int length = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (length <= 1)
+        return std::string();
+    std::string utf8(std::size_t(length - 1), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8.data(), length, nullptr, nullptr);
+    return utf8;
+}
+#endif
+
+}  // namespace
+
+#ifdef _WIN32
+
+PathKind path_kind(const std::string& path)
+{
+    struct _stat64 info;
+    if (_wstat64(widen(path).c_str(), &info) != 0)
+        return PathKind::missing;
+    if (info.st_mode & _S_IFREG)
+        return PathKind::regular_file;
+    if (info.st_mode & _S_IFDIR)
+        return PathKind::directory;
+    return PathKind::other;
+}
+
+std::FILE* open_for_reading(const std::string& path) { return _wfopen(widen(path).c_str(), L"rb"); }
+
+bool seek_from_start(std::FILE* file, std::uint64_t offset)
+{
+    return _fseeki64(file, __int64(offset), SEEK_SET) == 0;
+}
+
+bool bytes_until_end(std::FILE* file, std::uint64_t& count)
+{
+    const __int64 position = _ftelli64(file);
+    if (position < 0 || _fseeki64(file, 0, SEEK_END) != 0)
+        return false;
+    const __int64 end = _ftelli64(file);
+    if (end < 0 || _fseeki64(file, position, SEEK_SET) != 0)
+        return false;
+    count = end > position ? std::uint64_t(end - position) : 0;
+    return true;
+}
+
+std::FILE* create_temporary_beside(const std::string& target, std::string& temp_path)
+{
+    const std::string folder = folder_of(target);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        temp_path = folder + "pixmar-" + std::to_string(_getpid()) + "-" +
+                    std::to_string(temporary_counter++) + ".tmp";
+        const int fd = _wopen(widen(temp_path).c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY,
+                              _S_IREAD | _S_IWRITE);
+        if (fd >= 0) {
+            std::FILE* file = _fdopen(fd, "wb");
+            if (!file) {
+                _close(fd);
+                _wremove(widen(temp_path).c_str());
+            }
+            return file;
+        }
+        if (errno != EEXIST)
+            return nullptr;
+    }
+    return nullptr;
+}
+
+bool replace_file(const std::string& from, const std::string& to)
+{
+    return MoveFileExW(widen(from).c_str(), widen(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+bool remove_file(const std::string& path) { return _wremove(widen(path).c_str()) == 0; }
+
+std::vector<std::string> program_arguments(int, char**)
+{
+    // The narrow argv holds the names in the console's code page, which cannot
+    // carry every letter; the wide command line can.
+    std::vector<std::string> arguments;
+    int count = 0;
+    wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (!wide)
+        return arguments;
+    for (int i = 1; i < count; ++i)
+        arguments.push_back(narrow(wide[i]));
+    LocalFree(wide);
+    return arguments;
+}
+
+#else
+
+PathKind path_kind(const std::string& path)
+{
+    struct stat info;
+    if (stat(path.c_str(), &info) != 0)
+        return PathKind::missing;
+    if (S_ISREG(info.st_mode))
+        return PathKind::regular_file;
+    if (S_ISDIR(info.st_mode))
+        return PathKind::directory;
+    return PathKind::other;
+}
+
+std::FILE* open_for_reading(const std::string& path) { return std::fopen(path.c_str(), "rb"); }
+
+bool seek_from_start(std::FILE* file, std::uint64_t offset)
+{
+    if (offset > std::uint64_t(INT64_MAX))
+        return false;
+    return fseeko(file, off_t(offset), SEEK_SET) == 0;
+}
+
+bool bytes_until_end(std::FILE* file, std::uint64_t& count)
+{
+    const off_t position = ftello(file);
+    if (position < 0 || fseeko(file, 0, SEEK_END) != 0)
+        return false;
+    const off_t end = ftello(file);
+    if (end < 0 || fseeko(file, position, SEEK_SET) != 0)
+        return false;
+    count = end > position ? std::uint64_t(end - position) : 0;
+    return true;
+}
+
+std::FILE* create_temporary_beside(const std::string& target, std::string& temp_path)
+{
+    const std::string folder = folder_of(target);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        temp_path = folder + "pixmar-" + std::to_string(getpid()) + "-" +
+                    std::to_string(temporary_counter++) + ".tmp";
+        // O_EXCL: two runs beside the same file never share a temporary file.
+        const int fd = open(temp_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            std::FILE* file = fdopen(fd, "wb");
+            if (!file) {
+                close(fd);
+                unlink(temp_path.c_str());
+            }
+            return file;
+        }
+        if (errno != EEXIST)
+            return nullptr;
+    }
+    return nullptr;
+}
+
+bool replace_file(const std::string& from, const std::string& to)
+{
+    return std::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool remove_file(const std::string& path) { return std::remove(path.c_str()) == 0; }
+
+std::vector<std::string> program_arguments(int argc, char** argv)
+{
+    return std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + (argc > 0 ? argc : 0));
+}
+
+#endif
+
+}  // namespace pixmar
