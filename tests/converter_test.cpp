@@ -1,0 +1,276 @@
+// End to end: the built pixmar on generated bitmaps, comparing the exact bytes
+// of standard output, the exit status and the header file.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+namespace {
+
+using namespace pixmar_test;
+
+// Worked by hand: pure red has Y 76, Cb 84, Cr 255; pure blue Y 29, Cb 255, Cr 107.
+constexpr const char* kRedRed = "0x4C544CFF, ";
+constexpr const char* kBlueRed = "0x1DA94CB5, ";
+constexpr const char* kBlueBlue = "0x1DFF1D6B, ";
+
+// 6 x 5, blue where x < y (y from the top), red elsewhere: shows the row
+// order, the pairing, red/blue swaps and 2 fill bytes a row at once.
+std::vector<std::uint8_t> staircase()
+{
+    return make_bitmap(6, 5, [](std::uint32_t x, std::uint32_t y) { return x < y ? kBlue : kRed; });
+}
+
+std::string staircase_header()
+{
+    return std::string("/*\r\n * File  : stairs.bmp\r\n * Width : 6\r\n * Height: 5\r\n*/\r\n") +
+           "#define STAIRS_WIDTH   (6)\r\n#define STAIRS_HEIGHT  (5)\r\n#define STAIRS_SIZE   (30)\r\n\r\n" +
+           "const unsigned long stairs_Bitmap[5*6]={\r\n" +
+           kRedRed + kRedRed + kRedRed + "\r\n" +
+           kBlueRed + kRedRed + kRedRed + "\r\n" +
+           kBlueBlue + kRedRed + kRedRed + "\r\n" +
+           kBlueBlue + kBlueRed + kRedRed + "\r\n" +
+           kBlueBlue + kBlueBlue + kRedRed + "\r\n" +
+           "};\r\n/* END OF FILE */\r\n";
+}
+
+std::string success_output(const std::string& path, const std::string& info)
+{
+    return kBanner + "Opening File: " + path + "\n" + info + "Output File: " + path + ".h\nDone.\n";
+}
+
+TEST(Convert, StaircaseGivesTheExactHeader)
+{
+    ScratchFolder folder;
+    write_file(folder / "stairs.bmp", staircase());
+    const RunResult run = folder.run({"stairs.bmp"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, success_output("stairs.bmp", info_lines(6, 5, 100)));
+    EXPECT_EQ(read_file(folder / "stairs.bmp.h"), staircase_header());
+}
+
+TEST(Convert, TopDownBitmapGivesTheSameHeader)
+{
+    ScratchFolder folder;
+    write_file(folder / "stairs.bmp", make_top_down(staircase()));
+    const RunResult run = folder.run({"stairs.bmp"});
+    EXPECT_EQ(run.status, 0);
+    // The information line shows the raw field; everything written is positive.
+    EXPECT_EQ(run.out, success_output("stairs.bmp", info_lines(6, -5, 100)));
+    EXPECT_EQ(read_file(folder / "stairs.bmp.h"), staircase_header());
+}
+
+TEST(Convert, AnExistingHeaderIsReplacedWhole)
+{
+    ScratchFolder folder;
+    write_file(folder / "stairs.bmp", staircase());
+    write_file(folder / "stairs.bmp.h", std::vector<std::uint8_t>(100000, 'x'));
+    EXPECT_EQ(folder.run({"stairs.bmp"}).status, 0);
+    EXPECT_EQ(read_file(folder / "stairs.bmp.h"), staircase_header());
+    EXPECT_EQ(folder.names(), (std::vector<std::string>{"stairs.bmp", "stairs.bmp.h"}));
+}
+
+// Lines hold at most 8 words; each row starts a new line.
+TEST(Convert, WordLinesFollowTheWidth)
+{
+    struct LayoutCase {
+        std::uint32_t width, height;
+        std::vector<int> words_per_line;
+    };
+    const LayoutCase cases[] = {
+        {2, 1, {1}}, {16, 2, {8, 8}}, {18, 2, {8, 1, 8, 1}}, {20, 1, {8, 2}}, {34, 1, {8, 8, 1}},
+    };
+    for (const LayoutCase& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.width << " x " << c.height);
+        ScratchFolder folder;
+        write_file(folder / "w.bmp", make_bitmap(c.width, c.height, [](auto, auto) { return kBlack; }));
+        ASSERT_EQ(folder.run({"w.bmp"}).status, 0);
+        const std::string header = read_file(folder / "w.bmp.h");
+        const std::size_t body = header.find("={\r\n") + 4;
+        const std::size_t end = header.find("};\r\n");
+        std::vector<int> counts;
+        for (std::size_t line = body; line < end; line = header.find("\r\n", line) + 2) {
+            const std::string text = header.substr(line, header.find("\r\n", line) - line);
+            EXPECT_EQ(text.size() % 12, 0u) << text;
+            counts.push_back(int(text.size() / 12));
+        }
+        EXPECT_EQ(counts, c.words_per_line);
+    }
+}
+
+TEST(Convert, ZeroHeightGivesAnEmptyArray)
+{
+    ScratchFolder folder;
+    auto bytes = make_bitmap(4, 0, [](auto, auto) { return kBlack; });
+    write_file(folder / "e.bmp", bytes);
+    const RunResult run = folder.run({"e.bmp"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out, success_output("e.bmp", info_lines(4, 0, 0)));
+    EXPECT_EQ(read_file(folder / "e.bmp.h"),
+              "/*\r\n * File  : e.bmp\r\n * Width : 4\r\n * Height: 0\r\n*/\r\n#define E_WIDTH   (4)\r\n"
+              "#define E_HEIGHT  (0)\r\n#define E_SIZE   (0)\r\n\r\nconst unsigned long e_Bitmap[0*4]={\r\n"
+              "};\r\n/* END OF FILE */\r\n");
+}
+
+TEST(Convert, MissingFillOfTheLastRowIsAccepted)
+{
+    ScratchFolder folder;
+    auto bytes = staircase();
+    bytes.resize(bytes.size() - 2);
+    write_file(folder / "stairs.bmp", bytes);
+    EXPECT_EQ(folder.run({"stairs.bmp"}).status, 0);
+    EXPECT_EQ(read_file(folder / "stairs.bmp.h"), staircase_header());
+}
+
+TEST(Convert, PathsOfAnyLengthWork)
+{
+    ScratchFolder folder;
+    const std::string deep = std::string(200, 'd') + "/" + std::string(200, 'e');
+    std::filesystem::create_directories(folder / deep);
+    const std::string path = deep + "/stairs.bmp";
+    write_file(folder / path, staircase());
+    const RunResult run = folder.run({path});
+    EXPECT_EQ(run.status, 0);
+    const std::string header = read_file(folder / (path + ".h"));
+    EXPECT_NE(header.find("#define " + std::string(200, 'D') + "/" + std::string(200, 'E') + "/STAIRS_WIDTH   (6)"),
+              std::string::npos);
+    EXPECT_NE(header.find("const unsigned long " + deep + "/stairs_Bitmap[5*6]"), std::string::npos);
+}
+
+TEST(Convert, UsageNeedsOneOrTwoArguments)
+{
+    ScratchFolder folder;
+    for (const auto& arguments : {std::vector<std::string>{}, std::vector<std::string>{"a", "b", "c"}}) {
+        const RunResult run = folder.run(arguments);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.out, kBanner + "Args:  <-MP> <filename>\n");
+    }
+}
+
+TEST(Convert, TheLastOfTwoArgumentsIsThePath)
+{
+    ScratchFolder folder;
+    write_file(folder / "stairs.bmp", staircase());
+    // Any first argument turns the switch on; a lone "-MP" is a path.
+    RunResult run = folder.run({"anything", "stairs.bmp"});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.out.substr(0, kBanner.size() + 29), kBanner + "Magic Pink conversion is on.\n");
+    run = folder.run({"-MP"});
+    EXPECT_EQ(run.out, kBanner + "Opening File: -MP\nCan't open: -MP\n");
+    EXPECT_EQ(run.status, 2);
+}
+
+struct FailureCase {
+    const char* name;
+    std::function<void(std::vector<std::uint8_t>&)> damage;
+    std::string expected_tail;  // what follows "Opening File: in.bmp\n"
+    int status;
+};
+
+// A 2 x 3 bitmap: rows of 6 pixel bytes and 2 fill bytes, 78 bytes in all.
+TEST(Convert, MalformedInputGetsItsMessageAndStatus)
+{
+    const std::string info = info_lines(2, 3, 24);
+    const FailureCase cases[] = {
+        {"ten bytes", [](auto& b) { b.resize(10); }, "Can't read header: 0\n", 3},
+        {"starts BA", [](auto& b) { b[1] = 'A'; }, "Header error: bad type (0x4142)\n", 3},
+        {"starts GI", [](auto& b) { b[0] = 'G', b[1] = 'I'; }, "Header error: bad type (0x4947)\n", 3},
+        {"info cut", [](auto& b) { b.resize(53); }, "Can't read info header: 0\n", 4},
+        {"108-byte info", [](auto& b) { put_u32(b, kInfoSize, 108); },
+         info_lines(2, 3, 24, 108) + "ERROR: Info Header error: bad header size (0x108)\n", 4},
+        {"width 3", [](auto& b) { put_u32(b, kWidth, 3); },
+         info_lines(3, 3, 24) + "ERROR: Info Header error: width is not a multiple of 2 (0x3)\n", 4},
+        {"width -3", [](auto& b) { put_u32(b, kWidth, std::uint32_t(-3)); },
+         info_lines(-3, 3, 24) + "ERROR: Info Header error: width is not a multiple of 2 (0x-3)\n", 4},
+        {"width 0", [](auto& b) { put_u32(b, kWidth, 0); },
+         info_lines(0, 3, 24) + "ERROR: Info Header error: bad width (0)\n", 4},
+        {"width -4", [](auto& b) { put_u32(b, kWidth, std::uint32_t(-4)); },
+         info_lines(-4, 3, 24) + "ERROR: Info Header error: bad width (-4)\n", 4},
+        {"compressed", [](auto& b) { put_u32(b, kCompression, 1); },
+         info_lines(2, 3, 24, 40, 1, 24, 1) + "ERROR: Info Header error: compression not supported (0x1)\n", 4},
+        {"compression all ones", [](auto& b) { put_u32(b, kCompression, 0xFFFFFFFF); },
+         info_lines(2, 3, 24, 40, 1, 24, -1) + "ERROR: Info Header error: compression not supported (0x-1)\n", 4},
+        {"indexed", [](auto& b) { put_u32(b, kClrUsed, 256); },
+         info + "ERROR: Info Header error: indexed colors not supported (256)\n", 4},
+        {"indexed all ones", [](auto& b) { put_u32(b, kClrUsed, 0xFFFFFFFF); },
+         info + "ERROR: Info Header error: indexed colors not supported (-1)\n", 4},
+        {"8-bit indexed", [](auto& b) { put_u16(b, kBitCount, 8), put_u32(b, kClrUsed, 256); },
+         info_lines(2, 3, 24, 40, 1, 8) + "ERROR: Info Header error: indexed colors not supported (256)\n", 4},
+        {"two planes", [](auto& b) { put_u16(b, kPlanes, 2); },
+         info_lines(2, 3, 24, 40, 2) + "ERROR: Info Header error: only one plane supported (2)\n", 4},
+        {"8-bit", [](auto& b) { put_u16(b, kBitCount, 8); },
+         info_lines(2, 3, 24, 40, 1, 8) + "ERROR: Info Header error: only 24 bit color depth supported (8)\n", 4},
+        {"pixels cut", [](auto& b) { b.resize(77 - 8); }, info + "Image read failed\n", 5},
+        {"last row cut", [](auto& b) { b.resize(75); }, info + "Image read failed\n", 5},
+        {"offset past the end", [](auto& b) { put_u32(b, kOffBits, 60); }, info + "Image read failed\n", 5},
+        {"offset 2^32 - 1", [](auto& b) { put_u32(b, kOffBits, 0xFFFFFFFF); }, info + "Image read failed\n", 5},
+        {"30000 x 30000 claimed", [](auto& b) { b.resize(60), put_u32(b, kWidth, 30000), put_u32(b, kHeight, 30000); },
+         info_lines(30000, 30000, 24) + "Image read failed\n", 5},
+        {"largest sizes", [](auto& b) { put_u32(b, kWidth, 0x7FFFFFFE), put_u32(b, kHeight, 0x7FFFFFFF); },
+         info_lines(0x7FFFFFFE, 0x7FFFFFFF, 24) + "Image read failed\n", 5},
+        {"most negative height", [](auto& b) { put_u32(b, kHeight, 0x80000000); },
+         info_lines(2, -2147483647 - 1, 24) + "Image read failed\n", 5},
+    };
+    for (const FailureCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScratchFolder folder;
+        auto bytes = make_bitmap(2, 3, [](auto x, auto y) { return (x + y) % 2 ? kRed : kWhite; });
+        c.damage(bytes);
+        write_file(folder / "in.bmp", bytes);
+        const RunResult run = folder.run({"in.bmp"});
+        EXPECT_EQ(run.out, kBanner + "Opening File: in.bmp\n" + c.expected_tail);
+        EXPECT_EQ(run.status, c.status);
+        EXPECT_EQ(folder.names(), std::vector<std::string>{"in.bmp"});
+    }
+}
+
+TEST(Convert, InputsThatCannotBeOpened)
+{
+    ScratchFolder folder;
+    std::filesystem::create_directory(folder / "folder.bmp");
+    std::vector<std::string> paths = {"missing.bmp", "folder.bmp"};
+#ifndef _WIN32
+    paths.push_back("/dev/null");
+#endif
+    for (const std::string& path : paths) {
+        SCOPED_TRACE(path);
+        const RunResult run = folder.run({path});
+        EXPECT_EQ(run.out, kBanner + "Opening File: " + path + "\nCan't open: " + path + "\n");
+        EXPECT_EQ(run.status, 2);
+    }
+}
+
+TEST(Convert, OutputThatCannotBeCreatedFailsWithStatus6)
+{
+    ScratchFolder folder;
+    write_file(folder / "stairs.bmp", staircase());
+    std::filesystem::create_directory(folder / "stairs.bmp.h");
+    const RunResult run = folder.run({"stairs.bmp"});
+    EXPECT_EQ(run.out, kBanner + "Opening File: stairs.bmp\n" + info_lines(6, 5, 100) +
+                           "ERROR: error opening file: stairs.bmp.h\n");
+    EXPECT_EQ(run.status, 6);
+    EXPECT_TRUE(std::filesystem::is_directory(folder / "stairs.bmp.h"));
+    EXPECT_EQ(folder.names(), (std::vector<std::string>{"stairs.bmp", "stairs.bmp.h"}));
+}
+
+#ifndef _WIN32
+// Under a file-size limit, with SIGXFSZ ignored, writes fail with an error.
+TEST(Convert, AFailedWriteKeepsTheOlderHeader)
+{
+    ScratchFolder folder;
+    write_file(folder / "big.bmp", make_bitmap(64, 8, [](auto x, auto) { return x % 3 ? kRed : kBlue; }));
+    const std::vector<std::uint8_t> older(5000, 'o');
+    write_file(folder / "big.bmp.h", older);
+    const RunResult run = folder.run({"big.bmp"}, "ulimit -f 2; trap '' XFSZ; ");
+    EXPECT_EQ(run.out, kBanner + "Opening File: big.bmp\n" + info_lines(64, 8, 1536) +
+                           "Output File: big.bmp.h\nERROR: error writing file: big.bmp.h\n");
+    EXPECT_EQ(run.status, 6);
+    EXPECT_EQ(read_file(folder / "big.bmp.h"), std::string(older.begin(), older.end()));
+    EXPECT_EQ(folder.names(), (std::vector<std::string>{"big.bmp", "big.bmp.h"}));
+}
+#endif
+
+}  // namespace

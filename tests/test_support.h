@@ -1,0 +1,69 @@
+// Builders and runners shared by the tests: bitmaps made in memory, and the
+// built pixmar run in a scratch folder with its exact output captured.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace pixmar_test {
+
+struct Rgb {
+    std::uint8_t r, g, b;
+};
+
+inline constexpr Rgb kRed{255, 0, 0};
+inline constexpr Rgb kBlue{0, 0, 255};
+inline constexpr Rgb kBlack{0, 0, 0};
+inline constexpr Rgb kWhite{255, 255, 255};
+inline constexpr Rgb kMagicPink{255, 0, 255};
+
+// A bottom-up 24-bit bitmap; `color(x, y)` gives the pixel with y = 0 at the
+// top of the picture.
+std::vector<std::uint8_t> make_bitmap(std::uint32_t width, std::uint32_t height,
+                                      const std::function<Rgb(std::uint32_t, std::uint32_t)>& color);
+
+// The same picture stored top-down (negative height, top row first).
+std::vector<std::uint8_t> make_top_down(std::vector<std::uint8_t> bottom_up);
+
+void put_u16(std::vector<std::uint8_t>& bytes, std::size_t offset, std::uint32_t value);
+void put_u32(std::vector<std::uint8_t>& bytes, std::size_t offset, std::uint32_t value);
+
+// Header field offsets within the file.
+inline constexpr std::size_t kOffBits = 10, kInfoSize = 14, kWidth = 18, kHeight = 22, kPlanes = 26,
+                             kBitCount = 28, kCompression = 30, kClrUsed = 46;
+
+std::string read_file(const std::filesystem::path& path);
+void write_file(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes);
+
+struct RunResult {
+    int status;
+    std::string out;
+};
+
+// A fresh, empty folder for one test, removed afterwards.
+class ScratchFolder {
+public:
+    ScratchFolder();
+    ~ScratchFolder();
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+    // The names in the folder, sorted.
+    std::vector<std::string> names() const;
+
+    // Runs pixmar with `arguments` from inside the folder. `shell_prefix` is
+    // put before the command (POSIX shells only, for limits such as ulimit).
+    RunResult run(const std::vector<std::string>& arguments, const std::string& shell_prefix = "") const;
+
+private:
+    std::filesystem::path path_;
+};
+
+// What the tool prints for a bitmap that passes every header check.
+std::string info_lines(int width, int height, int image_size, int header_size = 40, unsigned planes = 1,
+                       unsigned bits = 24, int compression = 0);
+inline const std::string kBanner = "Pixmar Converter, Version 1.0, (c) the Pixmar authors\n";
+
+}  // namespace pixmar_test
