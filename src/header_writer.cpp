@@ -3,6 +3,7 @@
 #include <cinttypes>
 #include <cstdio>
 
+#include "magic_pink.h"
 #include "pixel_pair.h"
 #include "platform.h"
 
@@ -30,14 +31,15 @@ bool write_preamble(std::FILE* out, const std::string& path, const DerivedNames&
 
 bool write_words(std::FILE* out, PixelBuffer& pixels, bool magic_pink)
 {
-    (void)magic_pink;
     const std::uint64_t row_bytes = std::uint64_t(pixels.width) * 3;
     // Row 0 is the bottom of the picture, so the last row comes first.
     for (std::uint32_t row = pixels.height; row-- > 0;) {
-        const std::uint8_t* pixel = pixels.bytes.get() + row * row_bytes;
+        std::uint8_t* pixel = pixels.bytes.get() + row * row_bytes;
         for (std::uint32_t column = 0; column < pixels.width; column += 2, pixel += 6) {
             if (column > 0 && column % kPixelsPerLine == 0 && std::fputs("\r\n", out) < 0)
                 return false;
+            if (magic_pink)
+                apply_magic_pink_rule(pixel, pixel + 3);
             const std::uint32_t word =
                 encode_pixel_pair(pixel[2], pixel[1], pixel[0], pixel[5], pixel[4], pixel[3]);
             if (std::fprintf(out, "0x%08" PRIX32 ", ", word) < 0)
