@@ -118,23 +118,18 @@ std::uint64_t required_pixel_data_bytes(const InfoHeader& info)
 
 int read_pixel_rows(std::FILE* input, const InfoHeader& info, PixelBuffer& pixels)
 {
-    const std::uint64_t row_bytes = std::uint64_t(pixels.width) * 3;
-    const unsigned fill = pixels.width % 4;
+    const std::size_t row_bytes = std::size_t(pixels.width) * 3;
+    const std::size_t fill = pixels.width % 4;
     const bool top_down = info.biHeight < 0;
     for (std::uint32_t stored = 0; stored < pixels.height; ++stored) {
         // Keep the buffer bottom-up: a top-down file stores the top row first.
         const std::uint32_t row = top_down ? pixels.height - 1 - stored : stored;
-        std::uint8_t* out = pixels.bytes.get() + row * row_bytes;
-        for (std::uint64_t i = 0; i < row_bytes; ++i) {
-            const int byte = std::getc(input);
-            if (byte == EOF)
-                return 0;
-            out[i] = std::uint8_t(byte);
-        }
+        if (std::fread(pixels.bytes.get() + row * row_bytes, 1, row_bytes, input) != row_bytes)
+            return 0;
         // The last row's fill may be missing; a missing fill elsewhere shows
         // up as a short read of the next row.
-        for (unsigned i = 0; i < fill; ++i)
-            (void)std::getc(input);
+        std::uint8_t discarded[3];
+        (void)std::fread(discarded, 1, fill, input);
     }
     return 1;
 }

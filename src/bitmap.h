@@ -27,7 +27,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <memory>
+
+#include "platform.h"
 
 namespace pixmar {
 
@@ -61,7 +62,7 @@ struct InfoHeader {
 // pixels. Row 0 is the bottom row of the picture whatever the file's row order,
 // so the header writer always walks from the last row to the first.
 struct PixelBuffer {
-    std::unique_ptr<std::uint8_t[]> bytes;
+    MemoryBlock bytes;
     std::uint32_t width = 0;
     std::uint32_t height = 0;
 };

@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <new>
 
 #include "bitmap.h"
 #include "header_writer.h"
@@ -30,7 +29,7 @@ int load_pixels(std::FILE* input, const FileHeader& file_header, const InfoHeade
     }
     const std::uint64_t buffer_bytes = std::uint64_t(pixels.width) * pixels.height * 3;
     if (buffer_bytes <= SIZE_MAX)
-        pixels.bytes.reset(new (std::nothrow) std::uint8_t[std::size_t(buffer_bytes)]);
+        pixels.bytes.reset(allocate_block(std::size_t(buffer_bytes)));
     if (!pixels.bytes) {
         std::printf("ERROR: not enough memory for the image\n");
         return kExitBadPixelData;

@@ -1,7 +1,9 @@
 #include "header_writer.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
+#include <memory>
 
 #include "magic_pink.h"
 #include "pixel_pair.h"
@@ -11,8 +13,30 @@ namespace pixmar {
 
 namespace {
 
-// A line of words holds at most this many pixels (8 words).
-constexpr std::uint32_t kPixelsPerLine = 16;
+// Text is built in this buffer and written in blocks of about its size, so
+// memory stays flat however large the image is.
+constexpr std::size_t kOutputBlock = std::size_t(1) << 20;
+
+// Writes "0xHHHHHHHH, " (12 bytes) for the word. The eight nibbles are spread
+// one per byte of a 64-bit value and turned into ASCII all at once: '0' is
+// added to every byte, and 7 more ('A' - '9' - 1) where the nibble is above 9.
+char* format_word(std::uint32_t word, char* out)
+{
+    std::uint64_t x = word;
+    x = (x | x << 16) & 0x0000FFFF0000FFFFu;
+    x = (x | x << 8) & 0x00FF00FF00FF00FFu;
+    x = (x | x << 4) & 0x0F0F0F0F0F0F0F0Fu;
+    const std::uint64_t letters = ((x + 0x0606060606060606u) >> 4) & 0x0101010101010101u;
+    const std::uint64_t ascii = x + 0x3030303030303030u + letters * 7;
+    out[0] = '0';
+    out[1] = 'x';
+    // The most significant nibble sits in the top byte and is written first.
+    for (int i = 0; i < 8; ++i)
+        out[2 + i] = char(ascii >> (56 - 8 * i));
+    out[10] = ',';
+    out[11] = ' ';
+    return out + 12;
+}
 
 bool write_preamble(std::FILE* out, const std::string& path, const DerivedNames& names,
                     const PixelBuffer& pixels)
@@ -29,29 +53,51 @@ bool write_preamble(std::FILE* out, const std::string& path, const DerivedNames&
                         width) >= 0;
 }
 
+bool write_block(std::FILE* out, const char* begin, const char* end)
+{
+    const std::size_t size = std::size_t(end - begin);
+    return std::fwrite(begin, 1, size, out) == size;
+}
+
 bool write_words(std::FILE* out, PixelBuffer& pixels, bool magic_pink)
 {
-    const std::uint64_t row_bytes = std::uint64_t(pixels.width) * 3;
+    const MemoryBlock memory(allocate_block(kOutputBlock));
+    if (!memory)
+        return false;
+    char* const block = reinterpret_cast<char*>(memory.get());
+    char* const block_end = block + kOutputBlock - kMaxWordLineBytes;
+    char* cursor = block;
+
+    const std::size_t row_bytes = std::size_t(pixels.width) * 3;
     // Row 0 is the bottom of the picture, so the last row comes first.
     for (std::uint32_t row = pixels.height; row-- > 0;) {
         std::uint8_t* pixel = pixels.bytes.get() + row * row_bytes;
-        for (std::uint32_t column = 0; column < pixels.width; column += 2, pixel += 6) {
-            if (column > 0 && column % kPixelsPerLine == 0 && std::fputs("\r\n", out) < 0)
-                return false;
-            if (magic_pink)
-                apply_magic_pink_rule(pixel, pixel + 3);
-            const std::uint32_t word =
-                encode_pixel_pair(pixel[2], pixel[1], pixel[0], pixel[5], pixel[4], pixel[3]);
-            if (std::fprintf(out, "0x%08" PRIX32 ", ", word) < 0)
-                return false;
+        for (std::uint32_t column = 0; column < pixels.width; column += kPixelsPerLine) {
+            if (cursor > block_end) {
+                if (!write_block(out, block, cursor))
+                    return false;
+                cursor = block;
+            }
+            const std::uint32_t pairs = std::min(pixels.width - column, kPixelsPerLine) / 2;
+            cursor = format_word_line(pixel + std::size_t(column) * 3, pairs, magic_pink, cursor);
         }
-        if (std::fputs("\r\n", out) < 0)
-            return false;
     }
-    return true;
+    return write_block(out, block, cursor);
 }
 
 }  // namespace
+
+char* format_word_line(std::uint8_t* pixels, std::uint32_t pairs, bool magic_pink, char* out)
+{
+    for (std::uint32_t pair = 0; pair < pairs; ++pair, pixels += 6) {
+        if (magic_pink)
+            apply_magic_pink_rule(pixels, pixels + 3);
+        out = format_word(encode_pixel_pair(pixels[2], pixels[1], pixels[0], pixels[5], pixels[4], pixels[3]), out);
+    }
+    *out++ = '\r';
+    *out++ = '\n';
+    return out;
+}
 
 DerivedNames derive_names(const std::string& input_path)
 {

@@ -2,6 +2,8 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
+#include <new>
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -12,6 +14,7 @@
 #include <shellapi.h>
 #else
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -121,6 +124,10 @@ bool replace_file(const std::string& from, const std::string& to)
 
 bool remove_file(const std::string& path) { return _wremove(widen(path).c_str()) == 0; }
 
+std::uint8_t* allocate_block(std::size_t size) { return new (std::nothrow) std::uint8_t[size]; }
+
+void release_block(std::uint8_t* memory) { delete[] memory; }
+
 std::vector<std::string> program_arguments(int, char**)
 {
     // The narrow argv holds the names in the console's code page, which cannot
@@ -199,6 +206,24 @@ bool replace_file(const std::string& from, const std::string& to)
 }
 
 bool remove_file(const std::string& path) { return std::remove(path.c_str()) == 0; }
+
+std::uint8_t* allocate_block(std::size_t size)
+{
+    constexpr std::size_t huge_page = std::size_t(2) << 20;
+    if (size < huge_page)
+        return static_cast<std::uint8_t*>(std::malloc(size ? size : 1));
+    if (size > SIZE_MAX - huge_page)
+        return nullptr;
+    const std::size_t rounded = (size + huge_page - 1) / huge_page * huge_page;
+    void* memory = std::aligned_alloc(huge_page, rounded);
+#ifdef MADV_HUGEPAGE
+    if (memory)
+        madvise(memory, rounded, MADV_HUGEPAGE);  // advice only: without it, ordinary pages
+#endif
+    return static_cast<std::uint8_t*>(memory);
+}
+
+void release_block(std::uint8_t* memory) { std::free(memory); }
 
 std::vector<std::string> program_arguments(int argc, char** argv)
 {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,17 @@ std::FILE* create_temporary_beside(const std::string& target, std::string& temp_
 bool replace_file(const std::string& from, const std::string& to);
 
 bool remove_file(const std::string& path);
+
+// Memory for the pixel buffer, or nullptr; free it with release_block.
+// Where the system offers huge pages they are asked for: a 48 MiB image then
+// costs a few dozen page faults instead of twelve thousand.
+std::uint8_t* allocate_block(std::size_t size);
+void release_block(std::uint8_t* memory);
+
+struct BlockRelease {
+    void operator()(std::uint8_t* memory) const { release_block(memory); }
+};
+using MemoryBlock = std::unique_ptr<std::uint8_t[], BlockRelease>;
 
 // The arguments after the program name, as UTF-8.
 std::vector<std::string> program_arguments(int argc, char** argv);
