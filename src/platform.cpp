@@ -80,15 +80,15 @@ std::FILE* open_for_reading(const std::string& path) { return _wfopen(widen(path
 
 bool seek_from_start(std::FILE* file, std::uint64_t offset)
 {
-    return _fseeki64(file, __int64(offset), SEEK_SET) == 0;
+    return _fseeki64(file, static_cast<long long>(offset), SEEK_SET) == 0;
 }
 
 bool bytes_until_end(std::FILE* file, std::uint64_t& count)
 {
-    const __int64 position = _ftelli64(file);
+    const long long position = _ftelli64(file);
     if (position < 0 || _fseeki64(file, 0, SEEK_END) != 0)
         return false;
-    const __int64 end = _ftelli64(file);
+    const long long end = _ftelli64(file);
     if (end < 0 || _fseeki64(file, position, SEEK_SET) != 0)
         return false;
     count = end > position ? std::uint64_t(end - position) : 0;

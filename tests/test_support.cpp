@@ -9,7 +9,11 @@
 
 #include "bitmap_encode.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <process.h>
+#include <windows.h>
+#define getpid _getpid
+#else
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -72,11 +76,7 @@ void write_file(const fs::path& path, const std::vector<std::uint8_t>& bytes)
 ScratchFolder::ScratchFolder()
 {
     static std::atomic<int> counter{0};
-#ifdef _WIN32
-    const std::string process = std::to_string(std::rand());
-#else
     const std::string process = std::to_string(getpid());
-#endif
     path_ = fs::absolute(fs::path("scratch") / (process + "-" + std::to_string(counter++)));
     fs::remove_all(path_);
     fs::create_directories(path_);
@@ -98,30 +98,65 @@ std::vector<std::string> ScratchFolder::names() const
     return names;
 }
 
-RunResult ScratchFolder::run(const std::vector<std::string>& arguments, const std::string& shell_prefix) const
+#ifdef _WIN32
+// The console's text stream ends every line with CR LF. Those become LF so
+// that the expectations read the same on every platform; a line end of any
+// other form is marked, so that it fails the comparison.
+std::string console_lines(const std::string& raw)
+{
+    std::string text;
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+        if (raw.compare(i, 2, "\r\n") == 0)
+            text += '\n', ++i;
+        else if (raw[i] == '\n' || raw[i] == '\r')
+            text += "<bare line end>";
+        else
+            text += raw[i];
+    }
+    return text;
+}
+
+int run_command(const std::string& utf8)
+{
+    // The wide call keeps names with any letters intact on their way to the tool.
+    const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, nullptr, 0);
+    std::wstring wide(std::size_t(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, wide.data(), length);
+    return _wsystem(wide.c_str());
+}
+#endif
+
+RunResult ScratchFolder::run(const std::vector<std::string>& arguments, [[maybe_unused]] const std::string& shell_prefix) const
 {
     const fs::path captured = path_ / "stdout.captured";
     std::ostringstream command;
 #ifdef _WIN32
-    command << "cd /d \"" << path_.string() << "\" && ";
+    command << "cd /d \"" << utf8(path_) << "\" && ";
 #else
     command << "cd \"" << path_.string() << "\" && " << shell_prefix;
 #endif
     command << "\"" << PIXMAR_EXE << "\"";
     for (const std::string& argument : arguments)
         command << " \"" << argument << "\"";
-    command << " > \"" << captured.string() << "\"";
+    command << " > \"" << utf8(captured) << "\"";
 
-    const int raw = std::system(command.str().c_str());
 #ifdef _WIN32
-    const int status = raw;
+    RunResult result{run_command(command.str()), console_lines(read_file(captured))};
 #else
-    const int status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+    const int raw = std::system(command.str().c_str());
+    RunResult result{WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw), read_file(captured)};
 #endif
-    RunResult result{status, read_file(captured)};
     fs::remove(captured);
     return result;
 }
+
+std::string utf8(const fs::path& path)
+{
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
+
+fs::path from_utf8(const std::string& text) { return fs::path(std::u8string(text.begin(), text.end())); }
 
 std::string info_lines(int width, int height, int image_size, int header_size, unsigned planes, unsigned bits,
                        int compression)

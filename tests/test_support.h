@@ -35,6 +35,10 @@ void put_u32(std::vector<std::uint8_t>& bytes, std::size_t offset, std::uint32_t
 inline constexpr std::size_t kOffBits = 10, kInfoSize = 14, kWidth = 18, kHeight = 22, kPlanes = 26,
                              kBitCount = 28, kCompression = 30, kClrUsed = 46;
 
+// Paths as UTF-8 text and back, the same on every platform.
+std::string utf8(const std::filesystem::path& path);
+std::filesystem::path from_utf8(const std::string& text);
+
 std::string read_file(const std::filesystem::path& path);
 void write_file(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes);
 

@@ -1,0 +1,20 @@
+# Installation layout and packages.
+# Windows: a flat ZIP with pixmar.exe, the README and the licence.
+if(WIN32)
+  install(TARGETS pixmar RUNTIME DESTINATION .)
+  install(FILES README.md LICENSE DESTINATION .)
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_PACKAGE_FILE_NAME "pixmar-${PROJECT_VERSION}-win64")
+  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+else()
+  include(GNUInstallDirs)
+  install(TARGETS pixmar RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES README.md LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  set(CPACK_GENERATOR TGZ)
+endif()
+
+set(CPACK_PACKAGE_NAME pixmar)
+set(CPACK_PACKAGE_VENDOR "The Pixmar authors")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Converts 24-bit bitmaps into C headers of YCbCr 4:2:2 words")
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+include(CPack)
