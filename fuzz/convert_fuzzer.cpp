@@ -13,6 +13,13 @@
 
 #include "converter.h"
 
+#ifdef _WIN32
+#include <process.h>
+#define getpid _getpid
+#else
+#include <unistd.h>
+#endif
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -21,7 +28,8 @@ fs::path scratch_folder()
 {
     static const fs::path folder = [] {
         const char* base = std::getenv("TMPDIR");
-        fs::path path = fs::path(base ? base : "/tmp") / ("pixmar-fuzz-" + std::to_string(std::rand()));
+        // One folder a process: fuzzing jobs and replays may run side by side.
+        fs::path path = fs::path(base ? base : "/tmp") / ("pixmar-fuzz-" + std::to_string(getpid()));
 #ifndef _WIN32
         if (fs::exists("/dev/shm"))
             path = fs::path("/dev/shm") / path.filename();
@@ -31,6 +39,12 @@ fs::path scratch_folder()
         return path;
     }();
     return folder;
+}
+
+void remove_scratch_folder()
+{
+    std::error_code ignored;
+    fs::remove_all(scratch_folder(), ignored);
 }
 
 std::size_t entries(const fs::path& folder)
@@ -54,6 +68,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 #endif
             "w", stdout))
         std::abort();
+    scratch_folder();  // made before the handler is registered, so destroyed after it runs
+    std::atexit(remove_scratch_folder);
     return 0;
 }
 
