@@ -1,0 +1,52 @@
+#!/usr/bin/env sh
+# Builds the example consumer outside the source tree, against an install of
+# this build or through add_subdirectory, runs it, and checks that headers
+# are made in the build tree and made again only when their inputs change.
+#   consumer_test.sh installed|subdirectory SOURCE_DIR BUILD_DIR GENERATOR
+set -eu
+mode=$1 source=$2 build=$3 generator=$4
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fail() { echo "FAILED: $*"; exit 1; }
+
+cp -r "$source/examples/consumer" "$work/consumer"
+cp "$source/examples/sample.bmp" "$work/sample.bmp"
+if [ "$mode" = installed ]; then
+  cmake --install "$build" --prefix "$work/prefix" >/dev/null
+  where="-DCMAKE_PREFIX_PATH=$work/prefix"
+else
+  where="-DPIXMAR_SOURCE_DIR=$source"
+fi
+cmake -S "$work/consumer" -B "$work/build" -G "$generator" "$where" >/dev/null
+cmake --build "$work/build" >"$work/log" 2>&1 || { cat "$work/log"; fail "first build"; }
+
+"$work/build/show_sample_c" >"$work/out_c"
+"$work/build/show_sample_cpp" >"$work/out_cpp"
+printf 'C: 64 x 48, 3072 pixels\nfirst words: 0xFF80FF80 0xFF80FF80 0xE100E194 0xE100E194\n' | cmp - "$work/out_c" ||
+  fail "C program printed: $(cat "$work/out_c")"
+printf 'C++: 64 x 48, 3072 pixels\nfirst words: 0xFF80FF80 0xFF80FF80 0xE100E194 0xE100E194\n' | cmp - "$work/out_cpp" ||
+  fail "C++ program printed: $(cat "$work/out_cpp")"
+[ -f "$work/build/pixmar_headers/show_sample_c/sample.bmp.h" ] || fail "no header in the build tree"
+[ -z "$(find "$work/consumer" -name '*.h')" ] && [ ! -e "$work/sample.bmp.h" ] || fail "a header beside the sources"
+grep -q "SAMPLE_WIDTH   (64)" "$work/build/pixmar_headers/show_sample_cpp/sample.bmp.h" || fail "macro names"
+
+converted() { cmake --build "$work/build" 2>&1 | grep -c "Converting sample.bmp" || true; }
+[ "$(converted)" = 0 ] || fail "headers made again with nothing changed"
+sleep 1 && touch "$work/sample.bmp"
+[ "$(converted)" = 2 ] || fail "headers not made again after the bitmap was touched"
+if [ "$mode" = installed ]; then
+  sleep 1 && touch "$work/prefix/bin/pixmar"
+  [ "$(converted)" = 2 ] || fail "headers not made again after the tool changed"
+
+  # Names that are no C identifiers stop the configure step, naming the file.
+  mkdir "$work/bad"
+  cp "$work/sample.bmp" "$work/bad/2nd-logo.bmp"
+  printf 'cmake_minimum_required(VERSION 3.20)\nproject(Bad C)\nfind_package(Pixmar REQUIRED)\nadd_executable(bad bad.c)\npixmar_add_bitmap_header(bad BITMAPS 2nd-logo.bmp)\n' >"$work/bad/CMakeLists.txt"
+  echo 'int main(void) { return 0; }' >"$work/bad/bad.c"
+  if cmake -S "$work/bad" -B "$work/bad/build" -G "$generator" "$where" >"$work/bad.log" 2>&1; then
+    fail "a bitmap named 2nd-logo.bmp was accepted"
+  fi
+  grep -q "2nd-logo.bmp" "$work/bad.log" && grep -q "image_2nd_logo.bmp" "$work/bad.log" ||
+    { cat "$work/bad.log"; fail "the message does not name the file and a new name"; }
+fi
+echo "consumer ($mode): built, ran, and made its headers again exactly when needed"
