@@ -1,5 +1,8 @@
 #include "bitmap.h"
 
+#include "platform.h"
+
+#include <array>
 #include <cinttypes>
 
 namespace pixmar {
@@ -50,6 +53,36 @@ int check_file_header(const FileHeader& header)
     return 1;
 }
 
+namespace {
+
+struct InfoCheck {
+    bool passes;
+    const char* message;  // printf format taking `value`
+    int value;
+};
+
+// The checks in the order they are made; the first that fails is reported.
+// The "(0x%d)" messages print a decimal number behind the letters 0x; users
+// and scripts know them in that form, so they stay.
+std::array<InfoCheck, 7> info_checks(const InfoHeader& info)
+{
+    return {{
+        {info.biSize == kInfoHeaderSize, "ERROR: Info Header error: bad header size (0x%d)\n", as_signed(info.biSize)},
+        {info.biWidth % 2 == 0, "ERROR: Info Header error: width is not a multiple of 2 (0x%d)\n", int(info.biWidth)},
+        // A width of 0 or less would declare an array of negative bound, or
+        // write billions of empty lines; no real bitmap has one.
+        {info.biWidth > 0, "ERROR: Info Header error: bad width (%d)\n", int(info.biWidth)},
+        {info.biCompression == 0, "ERROR: Info Header error: compression not supported (0x%d)\n",
+         as_signed(info.biCompression)},
+        {info.biClrUsed == 0, "ERROR: Info Header error: indexed colors not supported (%d)\n", as_signed(info.biClrUsed)},
+        {info.biPlanes == 1, "ERROR: Info Header error: only one plane supported (%d)\n", int(info.biPlanes)},
+        {info.biBitCount == 24, "ERROR: Info Header error: only 24 bit color depth supported (%d)\n",
+         int(info.biBitCount)},
+    }};
+}
+
+}  // namespace
+
 int check_info_header(const InfoHeader& info)
 {
     std::printf("\tInfoHeader: header size=%d, Width, Height=(%d,%d)\n", as_signed(info.biSize),
@@ -57,40 +90,22 @@ int check_info_header(const InfoHeader& info)
     std::printf("\tInfoHeader: planes=%u, bits=%u, compression=%d, image size (bytes)=%d\n",
                 unsigned(info.biPlanes), unsigned(info.biBitCount), as_signed(info.biCompression),
                 as_signed(info.biSizeImage));
-
-    // The "(0x%d)" messages print a decimal number behind the letters 0x; users
-    // and scripts know them in that form, so they stay.
-    if (info.biSize != kInfoHeaderSize) {
-        std::printf("ERROR: Info Header error: bad header size (0x%d)\n", as_signed(info.biSize));
-        return 0;
-    }
-    if (info.biWidth % 2 != 0) {
-        std::printf("ERROR: Info Header error: width is not a multiple of 2 (0x%d)\n", int(info.biWidth));
-        return 0;
-    }
-    // A width of 0 or less would declare an array of negative bound, or write
-    // billions of empty lines; no real bitmap has one.
-    if (info.biWidth <= 0) {
-        std::printf("ERROR: Info Header error: bad width (%d)\n", int(info.biWidth));
-        return 0;
-    }
-    if (info.biCompression != 0) {
-        std::printf("ERROR: Info Header error: compression not supported (0x%d)\n", as_signed(info.biCompression));
-        return 0;
-    }
-    if (info.biClrUsed != 0) {
-        std::printf("ERROR: Info Header error: indexed colors not supported (%d)\n", as_signed(info.biClrUsed));
-        return 0;
-    }
-    if (info.biPlanes != 1) {
-        std::printf("ERROR: Info Header error: only one plane supported (%u)\n", unsigned(info.biPlanes));
-        return 0;
-    }
-    if (info.biBitCount != 24) {
-        std::printf("ERROR: Info Header error: only 24 bit color depth supported (%u)\n", unsigned(info.biBitCount));
-        return 0;
+    for (const InfoCheck& check : info_checks(info)) {
+        if (!check.passes) {
+            std::printf(check.message, check.value);
+            return 0;
+        }
     }
     return 1;
+}
+
+bool info_header_supported(const InfoHeader& info)
+{
+    for (const InfoCheck& check : info_checks(info)) {
+        if (!check.passes)
+            return false;
+    }
+    return true;
 }
 
 std::uint32_t image_height(const InfoHeader& info)
@@ -132,6 +147,43 @@ int read_pixel_rows(std::FILE* input, const InfoHeader& info, PixelBuffer& pixel
         (void)std::fread(discarded, 1, fill, input);
     }
     return 1;
+}
+
+PixelLoad load_pixel_data(std::FILE* input, const FileHeader& file_header, const InfoHeader& info,
+                          PixelBuffer& pixels)
+{
+    pixels.width = std::uint32_t(info.biWidth);
+    pixels.height = image_height(info);
+    const std::uint64_t required = required_pixel_data_bytes(info);
+    if (required == 0)
+        return PixelLoad::loaded;
+
+    std::uint64_t available = 0;
+    if (!seek_from_start(input, file_header.bfOffBits) || !bytes_until_end(input, available) || available < required)
+        return PixelLoad::ended_early;
+    const std::uint64_t buffer_bytes = std::uint64_t(pixels.width) * pixels.height * 3;
+    if (buffer_bytes <= SIZE_MAX)
+        pixels.bytes.reset(allocate_block(std::size_t(buffer_bytes)));
+    if (!pixels.bytes)
+        return PixelLoad::no_memory;
+    return read_pixel_rows(input, info, pixels) ? PixelLoad::loaded : PixelLoad::ended_early;
+}
+
+PixelLoad load_bitmap(const std::string& path, PixelBuffer& pixels)
+{
+    std::FILE* input = path_kind(path) == PathKind::regular_file ? open_for_reading(path) : nullptr;
+    if (!input)
+        return PixelLoad::cannot_open;
+    std::uint8_t records[kFileHeaderSize + kInfoHeaderSize];
+    PixelLoad result = PixelLoad::not_supported;
+    if (std::fread(records, sizeof records, 1, input) == 1) {
+        const FileHeader file_header = decode_file_header(records);
+        const InfoHeader info = decode_info_header(records + kFileHeaderSize);
+        if (file_header.bfType == kBitmapType && info_header_supported(info))
+            result = load_pixel_data(input, file_header, info, pixels);
+    }
+    std::fclose(input);
+    return result;
 }
 
 }  // namespace pixmar

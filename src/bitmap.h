@@ -27,6 +27,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include "platform.h"
 
@@ -79,6 +80,9 @@ int check_file_header(const FileHeader& header);
 // message of the first failed check and returns 0.
 int check_info_header(const InfoHeader& info);
 
+// True when the record passes every check of check_info_header; prints nothing.
+bool info_header_supported(const InfoHeader& info);
+
 // The number of rows in the picture: |biHeight|, exact for the most negative value.
 std::uint32_t image_height(const InfoHeader& info);
 
@@ -93,5 +97,17 @@ std::uint64_t required_pixel_data_bytes(const InfoHeader& info);
 // Reads every stored row into `pixels`, which must already hold
 // width x height x 3 bytes. Returns 1 on success, 0 when the data ended early.
 int read_pixel_rows(std::FILE* input, const InfoHeader& info, PixelBuffer& pixels);
+
+enum class PixelLoad { loaded, cannot_open, not_supported, ended_early, no_memory };
+
+// Seeks to the pixel data and loads it into `pixels`, sized from the checked
+// records. The buffer is obtained only once the file is known to hold every
+// pixel, so a record that claims a huge image costs no memory. Prints nothing.
+PixelLoad load_pixel_data(std::FILE* input, const FileHeader& file_header, const InfoHeader& info,
+                          PixelBuffer& pixels);
+
+// Opens, checks and loads a whole bitmap that the converter would take, with
+// no messages: for tools that need the pixels, not the conversion's report.
+PixelLoad load_bitmap(const std::string& path, PixelBuffer& pixels);
 
 }  // namespace pixmar

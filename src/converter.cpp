@@ -11,34 +11,18 @@ namespace pixmar {
 
 namespace {
 
-// Obtains the buffer only once the file is known to hold every pixel, so a
-// header that claims a huge image never costs more than the file's own size.
 int load_pixels(std::FILE* input, const FileHeader& file_header, const InfoHeader& info, PixelBuffer& pixels)
 {
-    pixels.width = std::uint32_t(info.biWidth);
-    pixels.height = image_height(info);
-    const std::uint64_t required = required_pixel_data_bytes(info);
-    if (required == 0)
+    switch (load_pixel_data(input, file_header, info, pixels)) {
+    case PixelLoad::loaded:
         return kExitDone;
-
-    std::uint64_t available = 0;
-    if (!seek_from_start(input, file_header.bfOffBits) || !bytes_until_end(input, available) ||
-        available < required) {
-        std::printf("Image read failed\n");
-        return kExitBadPixelData;
-    }
-    const std::uint64_t buffer_bytes = std::uint64_t(pixels.width) * pixels.height * 3;
-    if (buffer_bytes <= SIZE_MAX)
-        pixels.bytes.reset(allocate_block(std::size_t(buffer_bytes)));
-    if (!pixels.bytes) {
+    case PixelLoad::no_memory:
         std::printf("ERROR: not enough memory for the image\n");
         return kExitBadPixelData;
-    }
-    if (!read_pixel_rows(input, info, pixels)) {
+    default:
         std::printf("Image read failed\n");
         return kExitBadPixelData;
     }
-    return kExitDone;
 }
 
 int read_bitmap(const std::string& path, PixelBuffer& pixels)
