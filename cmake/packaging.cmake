@@ -1,7 +1,7 @@
 # Installation layout and packages.
-# Windows: a flat ZIP with pixmar.exe, the README and the licence.
+# Windows: a flat ZIP with pixmar.exe, pixmar-preview.exe, the README and the licence.
 if(WIN32)
-  install(TARGETS pixmar RUNTIME DESTINATION .)
+  install(TARGETS pixmar pixmar-preview RUNTIME DESTINATION .)
   install(FILES README.md LICENSE DESTINATION .)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_FILE_NAME "pixmar-${PROJECT_VERSION}-win64")
@@ -13,6 +13,7 @@ else()
   include(CMakePackageConfigHelpers)
   set(package_dir lib/cmake/Pixmar)
   install(TARGETS pixmar EXPORT PixmarTargets RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(TARGETS pixmar-preview RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(EXPORT PixmarTargets NAMESPACE Pixmar:: DESTINATION ${package_dir})
   configure_package_config_file(cmake/PixmarConfig.cmake.in ${PROJECT_BINARY_DIR}/PixmarConfig.cmake
     INSTALL_DESTINATION ${package_dir})

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <sstream>
 
 #include "bitmap_encode.h"
@@ -75,10 +76,13 @@ void write_file(const fs::path& path, const std::vector<std::uint8_t>& bytes)
 
 ScratchFolder::ScratchFolder()
 {
+    // Process numbers are reused quickly under Wine, so a random part keeps
+    // each folder apart from what an earlier test process may have left.
     static std::atomic<int> counter{0};
-    const std::string process = std::to_string(getpid());
-    path_ = fs::absolute(fs::path("scratch") / (process + "-" + std::to_string(counter++)));
-    fs::remove_all(path_);
+    static const unsigned random_part = std::random_device{}();
+    const std::string name = std::to_string(getpid()) + "-" + std::to_string(random_part) + "-" +
+                             std::to_string(counter++);
+    path_ = fs::absolute(fs::path("scratch") / name);
     fs::create_directories(path_);
 }
 
@@ -126,7 +130,13 @@ int run_command(const std::string& utf8)
 }
 #endif
 
-RunResult ScratchFolder::run(const std::vector<std::string>& arguments, [[maybe_unused]] const std::string& shell_prefix) const
+RunResult ScratchFolder::run(const std::vector<std::string>& arguments, const std::string& shell_prefix) const
+{
+    return run_program(PIXMAR_EXE, arguments, shell_prefix);
+}
+
+RunResult ScratchFolder::run_program(const std::string& program, const std::vector<std::string>& arguments,
+                                     [[maybe_unused]] const std::string& shell_prefix) const
 {
     const fs::path captured = path_ / "stdout.captured";
     std::ostringstream command;
@@ -135,10 +145,11 @@ RunResult ScratchFolder::run(const std::vector<std::string>& arguments, [[maybe_
 #else
     command << "cd \"" << path_.string() << "\" && " << shell_prefix;
 #endif
-    command << "\"" << PIXMAR_EXE << "\"";
+    command << "\"" << program << "\"";
     for (const std::string& argument : arguments)
         command << " \"" << argument << "\"";
-    command << " > \"" << utf8(captured) << "\"";
+    // Standard error too: what a program prints there is checked as well.
+    command << " > \"" << utf8(captured) << "\" 2>&1";
 
 #ifdef _WIN32
     RunResult result{run_command(command.str()), console_lines(read_file(captured))};
@@ -157,6 +168,17 @@ std::string utf8(const fs::path& path)
 }
 
 fs::path from_utf8(const std::string& text) { return fs::path(std::u8string(text.begin(), text.end())); }
+
+Rgb pixel_of_bitmap(const std::string& file, std::uint32_t x, std::uint32_t y)
+{
+    const auto u32 = [&](std::size_t at) {
+        return std::uint32_t(std::uint8_t(file.at(at))) | std::uint32_t(std::uint8_t(file.at(at + 1))) << 8 |
+               std::uint32_t(std::uint8_t(file.at(at + 2))) << 16 | std::uint32_t(std::uint8_t(file.at(at + 3))) << 24;
+    };
+    const std::uint32_t width = u32(kWidth), height = u32(kHeight);
+    const std::size_t at = u32(kOffBits) + std::size_t(height - 1 - y) * ((width * 3 + 3) / 4 * 4) + x * 3;
+    return Rgb{std::uint8_t(file.at(at + 2)), std::uint8_t(file.at(at + 1)), std::uint8_t(file.at(at))};
+}
 
 std::string info_lines(int width, int height, int image_size, int header_size, unsigned planes, unsigned bits,
                        int compression)

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -12,7 +13,13 @@ namespace pixmar_test {
 
 struct Rgb {
     std::uint8_t r, g, b;
+    bool operator==(const Rgb&) const = default;
 };
+
+inline std::ostream& operator<<(std::ostream& out, const Rgb& c)
+{
+    return out << "(" << int(c.r) << "," << int(c.g) << "," << int(c.b) << ")";
+}
 
 inline constexpr Rgb kRed{255, 0, 0};
 inline constexpr Rgb kBlue{0, 0, 255};
@@ -61,9 +68,16 @@ public:
     // put before the command (POSIX shells only, for limits such as ulimit).
     RunResult run(const std::vector<std::string>& arguments, const std::string& shell_prefix = "") const;
 
+    // The same for another program of the build.
+    RunResult run_program(const std::string& program, const std::vector<std::string>& arguments,
+                          const std::string& shell_prefix = "") const;
+
 private:
     std::filesystem::path path_;
 };
+
+// The pixel at column x, row y (0 at the top) of a bottom-up 24-bit bitmap file.
+Rgb pixel_of_bitmap(const std::string& file, std::uint32_t x, std::uint32_t y);
 
 // What the tool prints for a bitmap that passes every header check.
 std::string info_lines(int width, int height, int image_size, int header_size = 40, unsigned planes = 1,

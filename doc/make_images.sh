@@ -1,0 +1,15 @@
+#!/usr/bin/env sh
+# Makes the README's picture: the sample (left) beside its decoded header
+# (right, Magic Pink rule on), enlarged 4 times. A documentation step only:
+# needs a build of the tools and Debian's netpbm (bmptopnm, pamstretch, pnmtopng).
+#   doc/make_images.sh BUILD_DIR
+set -eu
+build=$(cd "$1" && pwd)
+root=$(cd "$(dirname "$0")/.." && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cp "$root/examples/sample.bmp" "$work/"
+cd "$work"
+"$build/pixmar" -MP sample.bmp >/dev/null
+"$build/pixmar-preview" sample.bmp.h sample.bmp
+bmptopnm sample.bmp.h.preview.bmp 2>/dev/null | pamstretch 4 | pnmtopng >"$root/doc/sample-preview.png"

@@ -1,0 +1,139 @@
+// pixmar-preview: decodes a header written by pixmar back into a bitmap, the
+// picture as the target will show it, optionally beside the original with
+// the PSNR of the difference.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "bitmap_encode.h"
+#include "header_reader.h"
+#include "platform.h"
+#include "preview.h"
+
+namespace {
+
+using namespace pixmar;
+
+// Exit statuses, one for each kind of failure.
+enum PreviewStatus {
+    kPreviewDone = 0,
+    kPreviewUsage = 1,
+    kPreviewCannotOpenHeader = 2,
+    kPreviewEmptyHeader = 3,
+    kPreviewBadMacros = 4,
+    kPreviewNoArray = 5,
+    kPreviewMalformedWord = 6,
+    kPreviewWordCount = 7,
+    kPreviewBadOriginal = 8,
+    kPreviewSizeDiffers = 9,
+    kPreviewCannotWrite = 10,
+};
+
+const char* const kUsage =
+    "Usage: pixmar-preview HEADER [ORIGINAL.bmp]\n"
+    "Decodes a header written by pixmar into HEADER.preview.bmp, the picture as\n"
+    "the target shows it. With ORIGINAL.bmp the original (left) and the decoded\n"
+    "picture (right) are written side by side, and the PSNR of the decoded\n"
+    "picture against the original is printed.\n"
+    "Exit statuses: 0 written, 1 usage, 2 header cannot be opened, 3 header empty,\n"
+    "4 macros missing or inconsistent, 5 no array line, 6 malformed word,\n"
+    "7 word count disagrees with the macros, 8 original cannot be read as a\n"
+    "24-bit bitmap, 9 original size differs, 10 preview cannot be written.\n";
+
+int fail(int status, const std::string& message)
+{
+    std::fprintf(stderr, "pixmar-preview: %s\n", message.c_str());
+    return status;
+}
+
+bool read_whole_file(const std::string& path, std::string& text)
+{
+    std::FILE* in = path_kind(path) == PathKind::regular_file ? open_for_reading(path) : nullptr;
+    if (!in)
+        return false;
+    std::uint64_t size = 0;
+    bool read = bytes_until_end(in, size) && size <= SIZE_MAX;
+    if (read) {
+        text.resize(std::size_t(size));
+        read = std::fread(text.data(), 1, text.size(), in) == text.size();
+    }
+    std::fclose(in);
+    return read;
+}
+
+bool write_whole_file(const std::string& path, const std::vector<std::uint8_t>& bytes)
+{
+    std::string temp_path;
+    std::FILE* out = create_temporary_beside(path, temp_path);
+    if (!out)
+        return false;
+    bool written = std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
+    written = std::fclose(out) == 0 && written && replace_file(temp_path, path);
+    if (!written)
+        remove_file(temp_path);
+    return written;
+}
+
+int run_preview(const std::vector<std::string>& arguments)
+{
+    if (arguments.size() == 1 && (arguments[0] == "--help" || arguments[0] == "-h")) {
+        std::printf("%s", kUsage);
+        return kPreviewDone;
+    }
+    if (arguments.size() == 1 && arguments[0] == "--version") {
+        std::printf("pixmar-preview 1.0\n");
+        return kPreviewDone;
+    }
+    if (arguments.empty() || arguments.size() > 2) {
+        std::fprintf(stderr, "%s", kUsage);
+        return kPreviewUsage;
+    }
+    const std::string& header_path = arguments[0];
+
+    std::string text;
+    if (!read_whole_file(header_path, text))
+        return fail(kPreviewCannotOpenHeader, "cannot open " + header_path);
+    ParsedHeader header;
+    std::string detail;
+    switch (parse_header(text, header, detail)) {
+    case HeaderProblem::none: break;
+    case HeaderProblem::empty: return fail(kPreviewEmptyHeader, header_path + ": " + detail);
+    case HeaderProblem::missing_macro: return fail(kPreviewBadMacros, header_path + ": " + detail);
+    case HeaderProblem::missing_array: return fail(kPreviewNoArray, header_path + ": " + detail);
+    case HeaderProblem::malformed_word: return fail(kPreviewMalformedWord, header_path + ": " + detail);
+    case HeaderProblem::word_count: return fail(kPreviewWordCount, header_path + ": " + detail);
+    }
+    text = std::string();  // the words are parsed; the text is no longer needed
+
+    PixelBuffer decoded;
+    if (!decode_picture(header, decoded))
+        return fail(kPreviewCannotWrite, "not enough memory for the picture");
+
+    const std::string output = header_path + ".preview.bmp";
+    std::vector<std::uint8_t> file;
+    if (arguments.size() == 2) {
+        PixelBuffer original;
+        const PixelLoad load = load_bitmap(arguments[1], original);
+        if (load != PixelLoad::loaded)
+            return fail(kPreviewBadOriginal, "cannot read " + arguments[1] + " as a 24-bit bitmap that pixmar converts");
+        if (original.width != decoded.width || original.height != decoded.height)
+            return fail(kPreviewSizeDiffers, arguments[1] + " is " + std::to_string(original.width) + " x " +
+                                                 std::to_string(original.height) + ", the header " +
+                                                 std::to_string(decoded.width) + " x " +
+                                                 std::to_string(decoded.height));
+        const Psnr psnr = measure_psnr(original, decoded);
+        std::printf("PSNR: %.2f dB (red %.2f dB, green %.2f dB, blue %.2f dB)\n", psnr.overall, psnr.red,
+                    psnr.green, psnr.blue);
+        file = encode_side_by_side(original, decoded);
+    } else {
+        file = encode_bitmap(decoded.width, decoded.height, decoded.bytes.get());
+    }
+    if (!write_whole_file(output, file))
+        return fail(kPreviewCannotWrite, "cannot write " + output);
+    std::printf("Preview: %s\n", output.c_str());
+    return kPreviewDone;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) { return run_preview(program_arguments(argc, argv)); }

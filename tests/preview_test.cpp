@@ -1,0 +1,142 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "preview.h"
+#include "test_support.h"
+
+namespace {
+
+using namespace pixmar_test;
+
+// Worked by hand: R = Y + 1.402 (Cr - 128), G = Y - 0.344136 (Cb - 128) -
+// 0.714136 (Cr - 128), B = Y + 1.772 (Cb - 128), rounded and clamped.
+TEST(Preview, KnownWordsDecodeToKnownPixels)
+{
+    struct DecodeCase {
+        std::uint32_t word;
+        Rgb left, right;
+    };
+    const DecodeCase cases[] = {
+        {0x00800080, kBlack, kBlack},
+        {0xFF80FF80, kWhite, kWhite},
+        {0xFF800080, kWhite, kBlack},
+        // Red: 76 + 178.054; 76 + 15.142 - 90.695 = 0.447; 76 - 77.968 clamps to 0.
+        {0x4C544CFF, {254, 0, 0}, {254, 0, 0}},
+        // Blue: 29 - 29.442 rounds to 0; 29 - 43.705 + 14.997 = 0.292; 29 + 225.044.
+        {0x1DFF1D6B, {0, 0, 254}, {0, 0, 254}},
+        {0x69D469EA, {254, 0, 254}, {254, 0, 254}},
+        // Red beside blue share Cb 169, Cr 181: 150.306, 24.041, 148.652 and 103.306, -22.959, 101.652.
+        {0x4CA91DB5, {150, 24, 149}, {103, 0, 102}},
+    };
+    for (const DecodeCase& c : cases) {
+        SCOPED_TRACE(testing::Message() << std::hex << c.word);
+        std::uint8_t left[3], right[3];
+        pixmar::decode_pixel_pair(c.word, left, right);
+        EXPECT_EQ((Rgb{left[2], left[1], left[0]}), c.left);
+        EXPECT_EQ((Rgb{right[2], right[1], right[0]}), c.right);
+    }
+}
+
+TEST(Preview, SmoothPicturesSurviveTheRoundTrip)
+{
+    ScratchFolder folder;
+    const auto smooth = [](std::uint32_t x, std::uint32_t y) {
+        return Rgb{std::uint8_t(40 + x * 2), std::uint8_t(30 + y * 3), std::uint8_t(200 - x - y)};
+    };
+    write_file(folder / "smooth.bmp", make_bitmap(96, 64, smooth));
+    ASSERT_EQ(folder.run({"smooth.bmp"}).status, 0);
+    const RunResult run = folder.run_program(PIXMAR_PREVIEW_EXE, {"smooth.bmp.h", "smooth.bmp"});
+    ASSERT_EQ(run.status, 0) << run.out;
+    ASSERT_EQ(run.out.rfind("PSNR: ", 0), 0u) << run.out;
+    EXPECT_GE(std::atof(run.out.c_str() + 6), 35.0) << run.out;
+    EXPECT_NE(run.out.find("\nPreview: smooth.bmp.h.preview.bmp\n"), std::string::npos) << run.out;
+
+    // Original on the left, decoded on the right, top row at the top.
+    const std::string both = read_file(folder / "smooth.bmp.h.preview.bmp");
+    EXPECT_EQ(pixel_of_bitmap(both, 0, 0), smooth(0, 0));
+    EXPECT_EQ(pixel_of_bitmap(both, 95, 63), smooth(95, 63));
+    const Rgb decoded = pixel_of_bitmap(both, 96 + 95, 63), original = smooth(95, 63);
+    EXPECT_LE(std::abs(decoded.r - original.r) + std::abs(decoded.g - original.g) + std::abs(decoded.b - original.b), 6)
+        << decoded;
+}
+
+TEST(Preview, HalfPinkPairsShowBlack)
+{
+    ScratchFolder folder;
+    // Top row: white, pink | pink, pink; bottom row: pink, white | white, white.
+    const auto pixel = [](std::uint32_t x, std::uint32_t y) {
+        return (y == 0 ? x >= 1 : x == 0) ? kMagicPink : kWhite;
+    };
+    write_file(folder / "pink.bmp", make_bitmap(4, 2, pixel));
+    ASSERT_EQ(folder.run({"-MP", "pink.bmp"}).status, 0);
+    const RunResult run = folder.run_program(PIXMAR_PREVIEW_EXE, {"pink.bmp.h"});
+    ASSERT_EQ(run.status, 0) << run.out;
+    EXPECT_EQ(run.out, "Preview: pink.bmp.h.preview.bmp\n");
+    const std::string preview = read_file(folder / "pink.bmp.h.preview.bmp");
+    const Rgb expected[2][4] = {{kWhite, kBlack, {254, 0, 254}, {254, 0, 254}}, {kBlack, kWhite, kWhite, kWhite}};
+    for (std::uint32_t y = 0; y < 2; ++y)
+        for (std::uint32_t x = 0; x < 4; ++x)
+            EXPECT_EQ(pixel_of_bitmap(preview, x, y), expected[y][x]) << x << "," << y;
+}
+
+TEST(Preview, WhatIsNotAHeaderGetsItsMessageAndStatus)
+{
+    const std::string good = "/*\r\n * File  : a.bmp\r\n*/\r\n#define A_WIDTH   (4)\r\n#define A_HEIGHT  (1)\r\n"
+                             "#define A_SIZE   (4)\r\n\r\nconst unsigned long a_Bitmap[1*4]={\r\n";
+    struct BadCase {
+        std::string name, header, expected;
+        int status;
+    };
+    const BadCase cases[] = {
+        {"empty", "", "pixmar-preview: in.h: the file is empty\n", 3},
+        {"no height", "#define A_WIDTH   (4)\n#define A_SIZE   (4)\nconst unsigned long a_Bitmap[1*4]={\n};\n",
+         "pixmar-preview: in.h: no _HEIGHT macro\n", 4},
+        {"sizes disagree", "#define A_WIDTH   (4)\n#define A_HEIGHT  (1)\n#define A_SIZE   (8)\n",
+         "pixmar-preview: in.h: the macros disagree: width 4, height 1, size 8\n", 4},
+        {"no array", "#define A_WIDTH   (4)\n#define A_HEIGHT  (1)\n#define A_SIZE   (4)\n",
+         "pixmar-preview: in.h: no array line (const unsigned long ..._Bitmap[...]={)\n", 5},
+        {"bad digit", good + "0x00800080, 0x0080G080, \r\n};\r\n",
+         "pixmar-preview: in.h: line 9: malformed word \"0x0080G080,\"\n", 6},
+        {"not closed", good + "0x00800080, 0x00800080, \r\n", "pixmar-preview: in.h: the array is not closed with \"};\"\n", 6},
+        {"too few words", good + "0x00800080, \r\n};\r\n",
+         "pixmar-preview: in.h: 1 words, but 4 x 1 pixels need 2\n", 7},
+    };
+    ScratchFolder folder;
+    for (const BadCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        write_file(folder / "in.h", std::vector<std::uint8_t>(c.header.begin(), c.header.end()));
+        const RunResult run = folder.run_program(PIXMAR_PREVIEW_EXE, {"in.h"});
+        EXPECT_EQ(run.out, c.expected);
+        EXPECT_EQ(run.status, c.status);
+    }
+
+    write_file(folder / "in.h", std::vector<std::uint8_t>(good.begin(), good.end()));
+    const std::string words = good + "0x00800080, 0x00800080, \n};\n";
+    write_file(folder / "in.h", std::vector<std::uint8_t>(words.begin(), words.end()));
+    write_file(folder / "other.bmp", make_bitmap(2, 2, [](auto, auto) { return kWhite; }));
+    write_file(folder / "junk.bmp", {'B', 'M', 1, 2, 3});
+    const struct {
+        std::vector<std::string> arguments;
+        std::string expected;
+        int status;
+    } runs[] = {
+        {{"missing.h"}, "pixmar-preview: cannot open missing.h\n", 2},
+        {{"in.h", "junk.bmp"}, "pixmar-preview: cannot read junk.bmp as a 24-bit bitmap that pixmar converts\n", 8},
+        {{"in.h", "other.bmp"}, "pixmar-preview: other.bmp is 2 x 2, the header 4 x 1\n", 9},
+        {{"in.h"}, "Preview: in.h.preview.bmp\n", 0},
+        {{"--version"}, "pixmar-preview 1.0\n", 0},
+    };
+    for (const auto& r : runs) {
+        SCOPED_TRACE(r.arguments[0]);
+        const RunResult run = folder.run_program(PIXMAR_PREVIEW_EXE, r.arguments);
+        EXPECT_EQ(run.out, r.expected);
+        EXPECT_EQ(run.status, r.status);
+    }
+    const RunResult usage = folder.run_program(PIXMAR_PREVIEW_EXE, {});
+    EXPECT_EQ(usage.status, 1);
+    EXPECT_EQ(usage.out.rfind("Usage: pixmar-preview HEADER [ORIGINAL.bmp]\n", 0), 0u);
+}
+
+}  // namespace
