@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "bitmap_encode.h"
+#include "platform.h"
 
 int main(int argc, char** argv)
 {
@@ -24,9 +25,7 @@ int main(int argc, char** argv)
         byte = std::uint8_t(state >> 32);
     }
     const std::vector<std::uint8_t> file = pixmar::encode_bitmap(width, height, bgr.data());
-    std::FILE* out = std::fopen(argv[3], "wb");
-    const bool written = out && std::fwrite(file.data(), 1, file.size(), out) == file.size();
-    if (!out || std::fclose(out) != 0 || !written) {
+    if (!pixmar::write_whole_file(argv[3], file)) {
         std::printf("cannot write %s\n", argv[3]);
         return 1;
     }

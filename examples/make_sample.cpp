@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "bitmap_encode.h"
+#include "platform.h"
 
 namespace {
 
@@ -48,9 +49,7 @@ int main(int argc, char** argv)
         }
     }
     const std::vector<std::uint8_t> file = pixmar::encode_bitmap(kWidth, kHeight, bgr.data());
-    std::FILE* out = std::fopen(argv[1], "wb");
-    const bool written = out && std::fwrite(file.data(), 1, file.size(), out) == file.size();
-    if (!out || std::fclose(out) != 0 || !written) {
+    if (!pixmar::write_whole_file(argv[1], file)) {
         std::printf("cannot write %s\n", argv[1]);
         return 1;
     }

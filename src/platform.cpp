@@ -232,4 +232,34 @@ std::vector<std::string> program_arguments(int argc, char** argv)
 
 #endif
 
+// Built on the functions above; the same on every platform.
+
+bool read_whole_file(const std::string& path, std::string& text)
+{
+    std::FILE* in = path_kind(path) == PathKind::regular_file ? open_for_reading(path) : nullptr;
+    if (!in)
+        return false;
+    std::uint64_t size = 0;
+    bool read = bytes_until_end(in, size) && size <= SIZE_MAX;
+    if (read) {
+        text.resize(std::size_t(size));
+        read = std::fread(text.data(), 1, text.size(), in) == text.size();
+    }
+    std::fclose(in);
+    return read;
+}
+
+bool write_whole_file(const std::string& path, const std::vector<std::uint8_t>& bytes)
+{
+    std::string temp_path;
+    std::FILE* out = create_temporary_beside(path, temp_path);
+    if (!out)
+        return false;
+    bool written = std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
+    written = std::fclose(out) == 0 && written && replace_file(temp_path, path);
+    if (!written)
+        remove_file(temp_path);
+    return written;
+}
+
 }  // namespace pixmar

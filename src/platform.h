@@ -36,9 +36,17 @@ bool replace_file(const std::string& from, const std::string& to);
 
 bool remove_file(const std::string& path);
 
-// Memory for the pixel buffer, or nullptr; free it with release_block.
-// Where the system offers huge pages they are asked for: a 48 MiB image then
-// costs a few dozen page faults instead of twelve thousand.
+// Reads a whole regular file into `text`.
+bool read_whole_file(const std::string& path, std::string& text);
+
+// Writes `bytes` to a temporary file beside `path` and renames it over `path`
+// when complete, so `path` holds either its old content or all of `bytes`.
+bool write_whole_file(const std::string& path, const std::vector<std::uint8_t>& bytes);
+
+// A large block of memory (the pixel buffer, the block of header text), or
+// nullptr; free it with release_block. Where the system offers huge pages
+// they are asked for: a 48 MiB image then costs a few dozen page faults
+// instead of twelve thousand.
 std::uint8_t* allocate_block(std::size_t size);
 void release_block(std::uint8_t* memory);
 
