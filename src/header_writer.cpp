@@ -1,7 +1,6 @@
 #include "header_writer.h"
 
 #include <algorithm>
-#include <cinttypes>
 #include <cstdio>
 #include <memory>
 
@@ -41,15 +40,16 @@ char* format_word(std::uint32_t word, char* out)
 bool write_preamble(std::FILE* out, const std::string& path, const DerivedNames& names,
                     const PixelBuffer& pixels)
 {
-    const int width = int(pixels.width);
-    const int height = int(pixels.height);
-    const std::int64_t size = std::int64_t(pixels.height) * pixels.width;
-    return std::fprintf(out, "/*\r\n * File  : %s\r\n * Width : %d\r\n * Height: %d\r\n*/\r\n",
-                        path.c_str(), width, height) >= 0 &&
-           std::fprintf(out, "#define %s_WIDTH   (%d)\r\n", names.macro_prefix.c_str(), width) >= 0 &&
-           std::fprintf(out, "#define %s_HEIGHT  (%d)\r\n", names.macro_prefix.c_str(), height) >= 0 &&
-           std::fprintf(out, "#define %s_SIZE   (%" PRId64 ")\r\n\r\n", names.macro_prefix.c_str(), size) >= 0 &&
-           std::fprintf(out, "const unsigned long %s_Bitmap[%d*%d]={\r\n", names.array_prefix.c_str(), height,
+    // 64-bit: the height of a top-down bitmap may be 2^31, which no int holds.
+    const long long width = pixels.width;
+    const long long height = pixels.height;
+    const char* macro = names.macro_prefix.c_str();
+    return std::fprintf(out, "/*\r\n * File  : %s\r\n * Width : %lld\r\n * Height: %lld\r\n*/\r\n", path.c_str(),
+                        width, height) >= 0 &&
+           std::fprintf(out, "#define %s_WIDTH   (%lld)\r\n", macro, width) >= 0 &&
+           std::fprintf(out, "#define %s_HEIGHT  (%lld)\r\n", macro, height) >= 0 &&
+           std::fprintf(out, "#define %s_SIZE   (%lld)\r\n\r\n", macro, height * width) >= 0 &&
+           std::fprintf(out, "const unsigned long %s_Bitmap[%lld*%lld]={\r\n", names.array_prefix.c_str(), height,
                         width) >= 0;
 }
 
