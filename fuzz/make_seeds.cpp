@@ -8,20 +8,7 @@
 #include <vector>
 
 #include "bitmap_encode.h"
-
-namespace {
-
-bool write_seed(const std::string& path, std::uint8_t switch_byte, const std::vector<std::uint8_t>& bitmap)
-{
-    std::FILE* out = std::fopen(path.c_str(), "wb");
-    if (!out)
-        return false;
-    bool written = std::fputc(switch_byte, out) != EOF &&
-                   std::fwrite(bitmap.data(), 1, bitmap.size(), out) == bitmap.size();
-    return std::fclose(out) == 0 && written;
-}
-
-}  // namespace
+#include "platform.h"
 
 int main(int argc, char** argv)
 {
@@ -47,7 +34,9 @@ int main(int argc, char** argv)
         }
         for (std::uint8_t switch_byte = 0; switch_byte < 2; ++switch_byte) {
             const std::string path = std::string(argv[1]) + "/seed-" + std::to_string(written++);
-            if (!write_seed(path, switch_byte, bitmap)) {
+            std::vector<std::uint8_t> seed(1, switch_byte);
+            seed.insert(seed.end(), bitmap.begin(), bitmap.end());
+            if (!pixmar::write_whole_file(path, seed)) {
                 std::printf("cannot write %s\n", path.c_str());
                 return 1;
             }

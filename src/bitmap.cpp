@@ -3,7 +3,6 @@
 #include "platform.h"
 
 #include <array>
-#include <cinttypes>
 
 namespace pixmar {
 
@@ -26,7 +25,6 @@ std::int32_t load_s32(const std::uint8_t* p) { return std::int32_t(load_u32(p));
 // Unsigned 32-bit fields are reported as signed decimal numbers, as the
 // messages have always shown them (0xFFFFFFFF prints -1).
 int as_signed(std::uint32_t value) { return int(std::int32_t(value)); }
-
 
 }  // namespace
 

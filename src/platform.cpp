@@ -78,44 +78,30 @@ PathKind path_kind(const std::string& path)
 
 std::FILE* open_for_reading(const std::string& path) { return _wfopen(widen(path).c_str(), L"rb"); }
 
-bool seek_from_start(std::FILE* file, std::uint64_t offset)
-{
-    return _fseeki64(file, static_cast<long long>(offset), SEEK_SET) == 0;
-}
+namespace {
 
-bool bytes_until_end(std::FILE* file, std::uint64_t& count)
-{
-    const long long position = _ftelli64(file);
-    if (position < 0 || _fseeki64(file, 0, SEEK_END) != 0)
-        return false;
-    const long long end = _ftelli64(file);
-    if (end < 0 || _fseeki64(file, position, SEEK_SET) != 0)
-        return false;
-    count = end > position ? std::uint64_t(end - position) : 0;
-    return true;
-}
+// Primitives for the shared functions at the end of this file.
+bool seek_to(std::FILE* file, std::int64_t offset, int origin) { return _fseeki64(file, offset, origin) == 0; }
 
-std::FILE* create_temporary_beside(const std::string& target, std::string& temp_path)
+std::int64_t position_of(std::FILE* file) { return _ftelli64(file); }
+
+// nullptr when the file exists (errno EEXIST) or cannot be made.
+std::FILE* create_exclusively(const std::string& path)
 {
-    const std::string folder = folder_of(target);
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        temp_path = folder + "pixmar-" + std::to_string(_getpid()) + "-" +
-                    std::to_string(temporary_counter++) + ".tmp";
-        const int fd = _wopen(widen(temp_path).c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY,
-                              _S_IREAD | _S_IWRITE);
-        if (fd >= 0) {
-            std::FILE* file = _fdopen(fd, "wb");
-            if (!file) {
-                _close(fd);
-                _wremove(widen(temp_path).c_str());
-            }
-            return file;
-        }
-        if (errno != EEXIST)
-            return nullptr;
+    const int fd = _wopen(widen(path).c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+    if (fd < 0)
+        return nullptr;
+    std::FILE* file = _fdopen(fd, "wb");
+    if (!file) {
+        _close(fd);
+        _wremove(widen(path).c_str());
     }
-    return nullptr;
+    return file;
 }
+
+int process_number() { return _getpid(); }
+
+}  // namespace
 
 bool replace_file(const std::string& from, const std::string& to)
 {
@@ -159,46 +145,30 @@ PathKind path_kind(const std::string& path)
 
 std::FILE* open_for_reading(const std::string& path) { return std::fopen(path.c_str(), "rb"); }
 
-bool seek_from_start(std::FILE* file, std::uint64_t offset)
-{
-    if (offset > std::uint64_t(INT64_MAX))
-        return false;
-    return fseeko(file, off_t(offset), SEEK_SET) == 0;
-}
+namespace {
 
-bool bytes_until_end(std::FILE* file, std::uint64_t& count)
-{
-    const off_t position = ftello(file);
-    if (position < 0 || fseeko(file, 0, SEEK_END) != 0)
-        return false;
-    const off_t end = ftello(file);
-    if (end < 0 || fseeko(file, position, SEEK_SET) != 0)
-        return false;
-    count = end > position ? std::uint64_t(end - position) : 0;
-    return true;
-}
+// Primitives for the shared functions at the end of this file.
+bool seek_to(std::FILE* file, std::int64_t offset, int origin) { return fseeko(file, off_t(offset), origin) == 0; }
 
-std::FILE* create_temporary_beside(const std::string& target, std::string& temp_path)
+std::int64_t position_of(std::FILE* file) { return ftello(file); }
+
+// nullptr when the file exists (errno EEXIST) or cannot be made.
+std::FILE* create_exclusively(const std::string& path)
 {
-    const std::string folder = folder_of(target);
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        temp_path = folder + "pixmar-" + std::to_string(getpid()) + "-" +
-                    std::to_string(temporary_counter++) + ".tmp";
-        // O_EXCL: two runs beside the same file never share a temporary file.
-        const int fd = open(temp_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0) {
-            std::FILE* file = fdopen(fd, "wb");
-            if (!file) {
-                close(fd);
-                unlink(temp_path.c_str());
-            }
-            return file;
-        }
-        if (errno != EEXIST)
-            return nullptr;
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return nullptr;
+    std::FILE* file = fdopen(fd, "wb");
+    if (!file) {
+        close(fd);
+        unlink(path.c_str());
     }
-    return nullptr;
+    return file;
 }
+
+int process_number() { return int(getpid()); }
+
+}  // namespace
 
 bool replace_file(const std::string& from, const std::string& to)
 {
@@ -233,6 +203,38 @@ std::vector<std::string> program_arguments(int argc, char** argv)
 #endif
 
 // Built on the functions above; the same on every platform.
+
+bool seek_from_start(std::FILE* file, std::uint64_t offset)
+{
+    return offset <= std::uint64_t(INT64_MAX) && seek_to(file, std::int64_t(offset), SEEK_SET);
+}
+
+bool bytes_until_end(std::FILE* file, std::uint64_t& count)
+{
+    const std::int64_t position = position_of(file);
+    if (position < 0 || !seek_to(file, 0, SEEK_END))
+        return false;
+    const std::int64_t end = position_of(file);
+    if (end < 0 || !seek_to(file, position, SEEK_SET))
+        return false;
+    count = end > position ? std::uint64_t(end - position) : 0;
+    return true;
+}
+
+std::FILE* create_temporary_beside(const std::string& target, std::string& temp_path)
+{
+    const std::string folder = folder_of(target);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        temp_path = folder + "pixmar-" + std::to_string(process_number()) + "-" +
+                    std::to_string(temporary_counter++) + ".tmp";
+        // Exclusive creation: two runs beside the same file never share a temporary file.
+        if (std::FILE* file = create_exclusively(temp_path))
+            return file;
+        if (errno != EEXIST)
+            return nullptr;
+    }
+    return nullptr;
+}
 
 bool read_whole_file(const std::string& path, std::string& text)
 {

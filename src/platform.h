@@ -44,9 +44,9 @@ bool read_whole_file(const std::string& path, std::string& text);
 bool write_whole_file(const std::string& path, const std::vector<std::uint8_t>& bytes);
 
 // A large block of memory (the pixel buffer, the block of header text), or
-// nullptr; free it with release_block. Where the system offers huge pages
-// they are asked for: a 48 MiB image then costs a few dozen page faults
-// instead of twelve thousand.
+// nullptr; free it with release_block. For blocks of 2 MiB and more, huge pages
+// are asked for where the system offers them: a 48 MiB image then costs a few
+// dozen page faults instead of twelve thousand.
 std::uint8_t* allocate_block(std::size_t size);
 void release_block(std::uint8_t* memory);
 

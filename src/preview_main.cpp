@@ -46,6 +46,19 @@ int fail(int status, const std::string& message)
     return status;
 }
 
+int status_for(HeaderProblem problem)
+{
+    switch (problem) {
+    case HeaderProblem::none: return kPreviewDone;
+    case HeaderProblem::empty: return kPreviewEmptyHeader;
+    case HeaderProblem::missing_macro: return kPreviewBadMacros;
+    case HeaderProblem::missing_array: return kPreviewNoArray;
+    case HeaderProblem::malformed_word: return kPreviewMalformedWord;
+    case HeaderProblem::word_count: return kPreviewWordCount;
+    }
+    return kPreviewMalformedWord;
+}
+
 int run_preview(const std::vector<std::string>& arguments)
 {
     if (arguments.size() == 1 && (arguments[0] == "--help" || arguments[0] == "-h")) {
@@ -67,14 +80,9 @@ int run_preview(const std::vector<std::string>& arguments)
         return fail(kPreviewCannotOpenHeader, "cannot open " + header_path);
     ParsedHeader header;
     std::string detail;
-    switch (parse_header(text, header, detail)) {
-    case HeaderProblem::none: break;
-    case HeaderProblem::empty: return fail(kPreviewEmptyHeader, header_path + ": " + detail);
-    case HeaderProblem::missing_macro: return fail(kPreviewBadMacros, header_path + ": " + detail);
-    case HeaderProblem::missing_array: return fail(kPreviewNoArray, header_path + ": " + detail);
-    case HeaderProblem::malformed_word: return fail(kPreviewMalformedWord, header_path + ": " + detail);
-    case HeaderProblem::word_count: return fail(kPreviewWordCount, header_path + ": " + detail);
-    }
+    const HeaderProblem problem = parse_header(text, header, detail);
+    if (problem != HeaderProblem::none)
+        return fail(status_for(problem), header_path + ": " + detail);
     text = std::string();  // the words are parsed; the text is no longer needed
 
     PixelBuffer decoded;
