@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "bitmap_encode.h"
+#include "output_file.h"
 #include "platform.h"
 
 namespace {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "bitmap_encode.h"
+#include "output_file.h"
 #include "platform.h"
 
 int main(int argc, char** argv)

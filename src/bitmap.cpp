@@ -169,7 +169,7 @@ PixelLoad load_pixel_data(std::FILE* input, const FileHeader& file_header, const
 
 PixelLoad load_bitmap(const std::string& path, PixelBuffer& pixels)
 {
-    std::FILE* input = path_kind(path) == PathKind::regular_file ? open_for_reading(path) : nullptr;
+    std::FILE* input = open_regular_file(path);
     if (!input)
         return PixelLoad::cannot_open;
     std::uint8_t records[kFileHeaderSize + kInfoHeaderSize];

@@ -28,8 +28,7 @@ int load_pixels(std::FILE* input, const FileHeader& file_header, const InfoHeade
 int read_bitmap(const std::string& path, PixelBuffer& pixels)
 {
     std::printf("Opening File: %s\n", path.c_str());
-    // Only regular files: opening a pipe could wait forever for a writer.
-    std::FILE* input = path_kind(path) == PathKind::regular_file ? open_for_reading(path) : nullptr;
+    std::FILE* input = open_regular_file(path);
     if (!input) {
         std::printf("Can't open: %s\n", path.c_str());
         return kExitCannotOpen;

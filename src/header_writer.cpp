@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "magic_pink.h"
+#include "output_file.h"
 #include "pixel_pair.h"
 #include "platform.h"
 
@@ -121,24 +122,17 @@ DerivedNames derive_names(const std::string& input_path)
 int write_header_file(const std::string& input_path, PixelBuffer& pixels, bool magic_pink)
 {
     const DerivedNames names = derive_names(input_path);
-
-    // A folder at the output name can never be replaced by a file.
-    std::string temp_path;
-    std::FILE* out = path_kind(names.output_file) == PathKind::directory
-                         ? nullptr
-                         : create_temporary_beside(names.output_file, temp_path);
-    if (!out) {
+    OutputFile output;
+    if (!open_output(names.output_file, output)) {
         std::printf("ERROR: error opening file: %s\n", names.output_file.c_str());
         return 0;
     }
     std::printf("Output File: %s\n", names.output_file.c_str());
 
-    bool written = write_preamble(out, input_path, names, pixels) && write_words(out, pixels, magic_pink) &&
-                   std::fputs("};\r\n/* END OF FILE */\r\n", out) >= 0 && std::fflush(out) == 0;
-    written = std::fclose(out) == 0 && written;
-    // Only a complete file takes the output name; an older header stays until then.
-    if (!written || !replace_file(temp_path, names.output_file)) {
-        remove_file(temp_path);
+    const bool written = write_preamble(output.stream, input_path, names, pixels) &&
+                         write_words(output.stream, pixels, magic_pink) &&
+                         std::fputs("};\r\n/* END OF FILE */\r\n", output.stream) >= 0;
+    if (!finish_output(output, written)) {
         std::printf("ERROR: error writing file: %s\n", names.output_file.c_str());
         return 0;
     }

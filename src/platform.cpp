@@ -1,6 +1,5 @@
 #include "platform.h"
 
-#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <new>
@@ -9,10 +8,11 @@
 #include <fcntl.h>
 #include <io.h>
 #include <process.h>
-#include <sys/stat.h>
 #include <windows.h>
 #include <shellapi.h>
 #else
+#include <atomic>
+#include <csignal>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -22,22 +22,12 @@
 
 namespace pixmar {
 
+#ifdef _WIN32
+
+// ---- Windows -------------------------------------------------------------
+
 namespace {
 
-std::atomic<unsigned> temporary_counter{0};
-
-std::string folder_of(const std::string& path)
-{
-#ifdef _WIN32
-    const char* separators = "/\\:";
-#else
-    const char* separators = "/";
-#endif
-    const std::size_t end = path.find_last_of(separators);
-    return end == std::string::npos ? std::string() : path.substr(0, end + 1);
-}
-
-#ifdef _WIN32
 std::wstring widen(const std::string& text)
 {
     if (text.empty())
@@ -58,57 +48,108 @@ std::string narrow(const wchar_t* text)
     WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8.data(), length, nullptr, nullptr);
     return utf8;
 }
-#endif
-
-}  // namespace
-
-#ifdef _WIN32
-
-PathKind path_kind(const std::string& path)
-{
-    struct _stat64 info;
-    if (_wstat64(widen(path).c_str(), &info) != 0)
-        return PathKind::missing;
-    if (info.st_mode & _S_IFREG)
-        return PathKind::regular_file;
-    if (info.st_mode & _S_IFDIR)
-        return PathKind::directory;
-    return PathKind::other;
-}
-
-std::FILE* open_for_reading(const std::string& path) { return _wfopen(widen(path).c_str(), L"rb"); }
-
-namespace {
 
 // Primitives for the shared functions at the end of this file.
 bool seek_to(std::FILE* file, std::int64_t offset, int origin) { return _fseeki64(file, offset, origin) == 0; }
 
 std::int64_t position_of(std::FILE* file) { return _ftelli64(file); }
 
-// nullptr when the file exists (errno EEXIST) or cannot be made.
-std::FILE* create_exclusively(const std::string& path)
+// The console control handler runs on a thread of its own, so the guarded
+// file's name is shared under a lock rather than a blocked signal.
+SRWLOCK guard_lock = SRWLOCK_INIT;
+std::wstring guarded_path;
+bool guarded = false;
+
+BOOL WINAPI remove_guarded_on_console_event(DWORD event)
 {
-    const int fd = _wopen(widen(path).c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
-    if (fd < 0)
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT)
+        return FALSE;
+    AcquireSRWLockExclusive(&guard_lock);
+    // The file was opened with FILE_SHARE_DELETE, so it can be deleted while
+    // the writer still holds it. The lock stays taken: the event's default
+    // action ends the process next, and nothing may be guarded in between.
+    if (guarded)
+        DeleteFileW(guarded_path.c_str());
+    return FALSE;
+}
+
+}  // namespace
+
+bool is_folder(const std::string& path)
+{
+    const DWORD attributes = GetFileAttributesW(widen(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+std::FILE* open_regular_file(const std::string& path)
+{
+    // Opening never waits on Windows (a pipe without a server fails at once);
+    // the open handle then tells a disk file from a pipe, console or device.
+    std::FILE* file = _wfopen(widen(path).c_str(), L"rb");
+    if (file && GetFileType(reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)))) != FILE_TYPE_DISK) {
+        std::fclose(file);
         return nullptr;
-    std::FILE* file = _fdopen(fd, "wb");
-    if (!file) {
-        _close(fd);
-        _wremove(widen(path).c_str());
     }
     return file;
 }
 
-int process_number() { return _getpid(); }
+std::FILE* create_guarded_file(const std::string& path)
+{
+    const std::wstring wide = widen(path);
+    std::FILE* file = nullptr;
+    AcquireSRWLockExclusive(&guard_lock);
+    if (guarded) {
+        errno = EBUSY;
+    } else {
+        const HANDLE handle = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                          CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) {
+            const DWORD error = GetLastError();
+            errno = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? EEXIST : EACCES;
+        } else {
+            const int fd = _open_osfhandle(reinterpret_cast<std::intptr_t>(handle), _O_WRONLY | _O_BINARY);
+            if (fd < 0)
+                CloseHandle(handle);
+            file = fd < 0 ? nullptr : _fdopen(fd, "wb");
+            if (fd >= 0 && !file)
+                _close(fd);
+            if (!file) {
+                DeleteFileW(wide.c_str());
+                errno = EACCES;
+            }
+        }
+        if (file) {
+            guarded_path = wide;
+            guarded = true;
+            SetConsoleCtrlHandler(remove_guarded_on_console_event, TRUE);
+        }
+    }
+    ReleaseSRWLockExclusive(&guard_lock);
+    return file;
+}
 
-}  // namespace
+void release_guarded_file(bool remove)
+{
+    AcquireSRWLockExclusive(&guard_lock);
+    if (guarded) {
+        if (remove)
+            DeleteFileW(guarded_path.c_str());
+        guarded = false;
+        SetConsoleCtrlHandler(remove_guarded_on_console_event, FALSE);
+    }
+    ReleaseSRWLockExclusive(&guard_lock);
+}
+
+// A read-only older header cannot be replaced on Windows at all, so there are
+// no permission bits to carry over.
+bool copy_permissions(const std::string&, std::FILE*) { return true; }
 
 bool replace_file(const std::string& from, const std::string& to)
 {
     return MoveFileExW(widen(from).c_str(), widen(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 }
 
-bool remove_file(const std::string& path) { return _wremove(widen(path).c_str()) == 0; }
+int process_number() { return _getpid(); }
 
 std::uint8_t* allocate_block(std::size_t size) { return new (std::nothrow) std::uint8_t[size]; }
 
@@ -131,19 +172,7 @@ std::vector<std::string> program_arguments(int, char**)
 
 #else
 
-PathKind path_kind(const std::string& path)
-{
-    struct stat info;
-    if (stat(path.c_str(), &info) != 0)
-        return PathKind::missing;
-    if (S_ISREG(info.st_mode))
-        return PathKind::regular_file;
-    if (S_ISDIR(info.st_mode))
-        return PathKind::directory;
-    return PathKind::other;
-}
-
-std::FILE* open_for_reading(const std::string& path) { return std::fopen(path.c_str(), "rb"); }
+// ---- POSIX ---------------------------------------------------------------
 
 namespace {
 
@@ -152,30 +181,145 @@ bool seek_to(std::FILE* file, std::int64_t offset, int origin) { return fseeko(f
 
 std::int64_t position_of(std::FILE* file) { return ftello(file); }
 
-// nullptr when the file exists (errno EEXIST) or cannot be made.
-std::FILE* create_exclusively(const std::string& path)
+constexpr int kInterruptions[] = {SIGINT, SIGTERM, SIGHUP};
+
+// The guarded file's name, prepared before the signal handlers can see it; the
+// handlers read only this pointer.
+std::atomic<const char*> guarded_path{nullptr};
+std::string guarded_storage;
+struct sigaction previous_actions[3];
+bool handler_installed[3];
+
+sigset_t interruption_set()
 {
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    sigset_t set;
+    sigemptyset(&set);
+    for (const int signal_number : kInterruptions)
+        sigaddset(&set, signal_number);
+    return set;
+}
+
+// Async-signal-safe only: unlink, signal and raise. The signal stays blocked
+// while this runs, so the raised one is delivered, with the default action,
+// as soon as the handler returns: the caller sees the process killed by it.
+extern "C" void remove_guarded_and_reraise(int signal_number)
+{
+    if (const char* path = guarded_path.load())
+        unlink(path);
+    std::signal(signal_number, SIG_DFL);
+    std::raise(signal_number);
+}
+
+// Runs with the interruptions blocked.
+void install_handlers()
+{
+    struct sigaction action = {};
+    action.sa_handler = remove_guarded_and_reraise;
+    action.sa_mask = interruption_set();
+    for (int i = 0; i < 3; ++i) {
+        sigaction(kInterruptions[i], nullptr, &previous_actions[i]);
+        // A signal the caller ignores (nohup, for one) stays ignored.
+        handler_installed[i] = previous_actions[i].sa_handler != SIG_IGN;
+        if (handler_installed[i])
+            sigaction(kInterruptions[i], &action, nullptr);
+    }
+}
+
+void restore_handlers()
+{
+    for (int i = 0; i < 3; ++i) {
+        if (handler_installed[i])
+            sigaction(kInterruptions[i], &previous_actions[i], nullptr);
+        handler_installed[i] = false;
+    }
+}
+
+}  // namespace
+
+bool is_folder(const std::string& path)
+{
+    struct stat info;
+    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+std::FILE* open_regular_file(const std::string& path)
+{
+    // O_NONBLOCK: opening a FIFO without a writer returns at once instead of
+    // waiting for one. The open handle is what gets examined, so nothing can
+    // be swapped in between the check and the read.
+    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return nullptr;
-    std::FILE* file = fdopen(fd, "wb");
-    if (!file) {
+    struct stat info;
+    const int flags = fcntl(fd, F_GETFL);
+    std::FILE* file = nullptr;
+    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0)
+        file = fdopen(fd, "rb");
+    if (!file)
         close(fd);
-        unlink(path.c_str());
-    }
     return file;
 }
 
-int process_number() { return int(getpid()); }
+std::FILE* create_guarded_file(const std::string& path)
+{
+    // Blocked interruptions make creating and guarding one step: a signal in
+    // between would otherwise leave the new file behind.
+    const sigset_t interruptions = interruption_set();
+    sigset_t old_mask;
+    sigprocmask(SIG_BLOCK, &interruptions, &old_mask);
+    std::FILE* file = nullptr;
+    if (guarded_path.load()) {
+        errno = EBUSY;
+    } else {
+        const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        file = fd < 0 ? nullptr : fdopen(fd, "wb");
+        if (fd >= 0 && !file) {
+            close(fd);
+            unlink(path.c_str());
+        }
+        if (file) {
+            guarded_storage = path;
+            guarded_path = guarded_storage.c_str();
+            install_handlers();
+        }
+    }
+    const int error = errno;
+    sigprocmask(SIG_SETMASK, &old_mask, nullptr);
+    errno = error;
+    return file;
+}
 
-}  // namespace
+void release_guarded_file(bool remove)
+{
+    const sigset_t interruptions = interruption_set();
+    sigset_t old_mask;
+    sigprocmask(SIG_BLOCK, &interruptions, &old_mask);
+    if (const char* path = guarded_path.load()) {
+        if (remove)
+            unlink(path);
+        guarded_path = nullptr;
+        restore_handlers();
+    }
+    // An interruption that came meanwhile is delivered now, with the caller's
+    // own action; the file is renamed or gone by then.
+    sigprocmask(SIG_SETMASK, &old_mask, nullptr);
+}
+
+bool copy_permissions(const std::string& model, std::FILE* file)
+{
+    struct stat info;
+    // Nothing to copy from: the new file keeps 0666 less the umask.
+    if (stat(model.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
+        return true;
+    return fchmod(fileno(file), info.st_mode & 0777) == 0;
+}
 
 bool replace_file(const std::string& from, const std::string& to)
 {
     return std::rename(from.c_str(), to.c_str()) == 0;
 }
 
-bool remove_file(const std::string& path) { return std::remove(path.c_str()) == 0; }
+int process_number() { return int(getpid()); }
 
 std::uint8_t* allocate_block(std::size_t size)
 {
@@ -202,7 +346,7 @@ std::vector<std::string> program_arguments(int argc, char** argv)
 
 #endif
 
-// Built on the functions above; the same on every platform.
+// ---- Built on the functions above; the same on every platform -------------
 
 bool seek_from_start(std::FILE* file, std::uint64_t offset)
 {
@@ -219,49 +363,6 @@ bool bytes_until_end(std::FILE* file, std::uint64_t& count)
         return false;
     count = end > position ? std::uint64_t(end - position) : 0;
     return true;
-}
-
-std::FILE* create_temporary_beside(const std::string& target, std::string& temp_path)
-{
-    const std::string folder = folder_of(target);
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        temp_path = folder + "pixmar-" + std::to_string(process_number()) + "-" +
-                    std::to_string(temporary_counter++) + ".tmp";
-        // Exclusive creation: two runs beside the same file never share a temporary file.
-        if (std::FILE* file = create_exclusively(temp_path))
-            return file;
-        if (errno != EEXIST)
-            return nullptr;
-    }
-    return nullptr;
-}
-
-bool read_whole_file(const std::string& path, std::string& text)
-{
-    std::FILE* in = path_kind(path) == PathKind::regular_file ? open_for_reading(path) : nullptr;
-    if (!in)
-        return false;
-    std::uint64_t size = 0;
-    bool read = bytes_until_end(in, size) && size <= SIZE_MAX;
-    if (read) {
-        text.resize(std::size_t(size));
-        read = std::fread(text.data(), 1, text.size(), in) == text.size();
-    }
-    std::fclose(in);
-    return read;
-}
-
-bool write_whole_file(const std::string& path, const std::vector<std::uint8_t>& bytes)
-{
-    std::string temp_path;
-    std::FILE* out = create_temporary_beside(path, temp_path);
-    if (!out)
-        return false;
-    bool written = std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
-    written = std::fclose(out) == 0 && written && replace_file(temp_path, path);
-    if (!written)
-        remove_file(temp_path);
-    return written;
 }
 
 }  // namespace pixmar

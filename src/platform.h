@@ -1,7 +1,8 @@
 // The platform layer: every call that differs between POSIX systems and
-// Windows lives behind these functions, and nowhere else in the converter.
-// Paths are UTF-8 strings on every platform; on Windows they are converted to
-// UTF-16 here so that any file name the system accepts can be opened.
+// Windows lives behind these functions, and nowhere else in the project's
+// programs. Paths are UTF-8 strings on every platform; on Windows they are
+// converted to UTF-16 here so that any file name the system accepts can be
+// opened.
 #pragma once
 
 #include <cstdint>
@@ -12,13 +13,14 @@
 
 namespace pixmar {
 
-enum class PathKind { missing, regular_file, directory, other };
+// True when `path` names a folder now, following links.
+bool is_folder(const std::string& path);
 
-// What the path names now, following links.
-PathKind path_kind(const std::string& path);
-
-// Opens an existing file for binary reading; nullptr on failure.
-std::FILE* open_for_reading(const std::string& path);
+// Opens `path` for binary reading when it is a regular file; nullptr when it
+// is missing, unreadable, or anything else (folder, pipe, device). The file
+// is opened first and its open handle examined, in a way that never waits:
+// a pipe without a writer, or one swapped in after a check, cannot hang it.
+std::FILE* open_regular_file(const std::string& path);
 
 // Moves to `offset` bytes from the start; offsets past the end are allowed.
 bool seek_from_start(std::FILE* file, std::uint64_t offset);
@@ -27,21 +29,25 @@ bool seek_from_start(std::FILE* file, std::uint64_t offset);
 // file (0 when the position lies past the end) and keeps the position.
 bool bytes_until_end(std::FILE* file, std::uint64_t& count);
 
-// Creates a new, empty file with a unique name in the folder of `target` and
-// opens it for binary writing; sets `temp_path`. nullptr when that fails.
-std::FILE* create_temporary_beside(const std::string& target, std::string& temp_path);
+// Creates `path` exclusively (errno EEXIST when it exists) and opens it for
+// binary writing. From then until release_guarded_file, an interruption
+// (SIGINT, SIGTERM, SIGHUP; on Windows Ctrl-C, Ctrl-Break, closing the
+// console) removes the file before the process ends by that interruption.
+// One guarded file at a time; nullptr when it cannot be made.
+std::FILE* create_guarded_file(const std::string& path);
+
+// Ends the guard of the file made by create_guarded_file, after it has been
+// closed: removes it first when `remove` is set.
+void release_guarded_file(bool remove);
+
+// Gives the open `file` the permission bits of the existing file `model`;
+// true when `model` does not exist or has none to give (Windows).
+bool copy_permissions(const std::string& model, std::FILE* file);
 
 // Moves `from` over `to` in one step, replacing a file that is there already.
 bool replace_file(const std::string& from, const std::string& to);
 
-bool remove_file(const std::string& path);
-
-// Reads a whole regular file into `text`.
-bool read_whole_file(const std::string& path, std::string& text);
-
-// Writes `bytes` to a temporary file beside `path` and renames it over `path`
-// when complete, so `path` holds either its old content or all of `bytes`.
-bool write_whole_file(const std::string& path, const std::vector<std::uint8_t>& bytes);
+int process_number();
 
 // A large block of memory (the pixel buffer, the block of header text), or
 // nullptr; free it with release_block. For blocks of 2 MiB and more, huge pages

@@ -7,6 +7,7 @@
 
 #include "bitmap_encode.h"
 #include "header_reader.h"
+#include "output_file.h"
 #include "platform.h"
 #include "preview.h"
 

@@ -1,0 +1,83 @@
+#include "output_file.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstdint>
+
+#include "platform.h"
+
+namespace pixmar {
+
+namespace {
+
+std::atomic<unsigned> temporary_counter{0};
+
+std::string folder_of(const std::string& path)
+{
+#ifdef _WIN32
+    const char* separators = "/\\:";
+#else
+    const char* separators = "/";
+#endif
+    const std::size_t end = path.find_last_of(separators);
+    return end == std::string::npos ? std::string() : path.substr(0, end + 1);
+}
+
+}  // namespace
+
+bool open_output(const std::string& target, OutputFile& output)
+{
+    output.target = target;
+    // A folder at the target's name can never be replaced by a file.
+    if (is_folder(target))
+        return false;
+    const std::string folder = folder_of(target);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        output.temporary = folder + "pixmar-" + std::to_string(process_number()) + "-" +
+                           std::to_string(temporary_counter++) + ".tmp";
+        // Exclusive creation: two runs beside the same file never share a temporary file.
+        output.stream = create_guarded_file(output.temporary);
+        if (output.stream)
+            return true;
+        if (errno != EEXIST)
+            return false;
+    }
+    return false;
+}
+
+bool finish_output(OutputFile& output, bool complete)
+{
+    complete = std::fflush(output.stream) == 0 && complete;
+    complete = copy_permissions(output.target, output.stream) && complete;
+    complete = std::fclose(output.stream) == 0 && complete;
+    output.stream = nullptr;
+    // Only a complete file takes the target's name; an older one stays until then.
+    complete = complete && replace_file(output.temporary, output.target);
+    release_guarded_file(!complete);
+    return complete;
+}
+
+bool write_whole_file(const std::string& path, const std::vector<std::uint8_t>& bytes)
+{
+    OutputFile output;
+    if (!open_output(path, output))
+        return false;
+    return finish_output(output, std::fwrite(bytes.data(), 1, bytes.size(), output.stream) == bytes.size());
+}
+
+bool read_whole_file(const std::string& path, std::string& text)
+{
+    std::FILE* in = open_regular_file(path);
+    if (!in)
+        return false;
+    std::uint64_t size = 0;
+    bool read = bytes_until_end(in, size) && size <= SIZE_MAX;
+    if (read) {
+        text.resize(std::size_t(size));
+        read = std::fread(text.data(), 1, text.size(), in) == text.size();
+    }
+    std::fclose(in);
+    return read;
+}
+
+}  // namespace pixmar

@@ -1,0 +1,40 @@
+// Writing a file whole or not at all: the one way every program of the
+// project writes its output (headers, previews, generated bitmaps).
+//
+// The text goes to a new, exclusively created temporary file beside the
+// target, named pixmar-<process number>-<n>.tmp. Only when every write and the
+// close have succeeded is it renamed over the target, with the older target's
+// permission bits; on any failure, and on an interruption (SIGINT, SIGTERM,
+// SIGHUP, or a console event on Windows), it is removed. The target therefore
+// holds either its older content or the complete new one.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace pixmar {
+
+struct OutputFile {
+    std::FILE* stream = nullptr;  // where to write; open between open_output and finish_output
+    std::string target;
+    std::string temporary;
+};
+
+// Creates the temporary file for `target`. False when it cannot be created
+// (a folder at the target's name, a folder that cannot be written).
+bool open_output(const std::string& target, OutputFile& output);
+
+// Closes the stream and, when `complete` is true and the close succeeds,
+// renames the temporary file over the target. Returns true when the target
+// now holds the new content; otherwise the temporary file is gone.
+bool finish_output(OutputFile& output, bool complete);
+
+// The same for a file whose content is all in memory.
+bool write_whole_file(const std::string& path, const std::vector<std::uint8_t>& bytes);
+
+// Reads a whole regular file into `text`.
+bool read_whole_file(const std::string& path, std::string& text);
+
+}  // namespace pixmar
