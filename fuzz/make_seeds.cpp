@@ -1,47 +1,104 @@
-// Writes the seed corpus for the fuzz target into a folder: small valid
-// bitmaps of the shapes the converter treats differently. Each seed starts
-// with the byte that sets the Magic Pink switch.
-//   make_seeds FOLDER
+// Writes the seed corpora of the fuzz targets:
+//   make_seeds BITMAP_FOLDER [HEADER_FOLDER]
+// BITMAP_FOLDER gets small valid bitmaps of the shapes the converter treats
+// differently, each behind the byte that sets the Magic Pink switch.
+// HEADER_FOLDER gets headers written by the converter's own writer, under
+// names that give awkward prefixes (spaces, several dots, other letters).
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
+#include <iterator>
 #include <string>
 #include <vector>
 
+#include "bitmap.h"
 #include "bitmap_encode.h"
+#include "header_writer.h"
 #include "output_file.h"
 #include "platform.h"
 
-int main(int argc, char** argv)
+namespace {
+
+struct Shape {
+    std::uint32_t width, height;
+    bool top_down;
+};
+constexpr Shape kShapes[] = {{2, 1, false}, {4, 2, false}, {6, 5, false}, {6, 5, true}, {18, 3, false}, {4, 0, false}};
+
+// Magic pink every third pixel, other colours between.
+std::vector<std::uint8_t> pixels_of(const Shape& shape)
 {
-    if (argc != 2) {
-        std::printf("usage: make_seeds FOLDER\n");
-        return 1;
-    }
-    struct Shape {
-        std::uint32_t width, height;
-        bool top_down;
-    };
-    const Shape shapes[] = {{2, 1, false}, {4, 2, false}, {6, 5, false}, {6, 5, true}, {18, 3, false}, {4, 0, false}};
+    std::vector<std::uint8_t> bgr(std::size_t(shape.width) * shape.height * 3 + 1);
+    for (std::size_t i = 0; i + 1 < bgr.size(); ++i)
+        bgr[i] = (i / 3) % 3 == 0 ? std::uint8_t(i % 3 == 1 ? 0x00 : 0xFF) : std::uint8_t(i * 37);
+    return bgr;
+}
+
+bool write_bitmap_seeds(const std::string& folder)
+{
     int written = 0;
-    for (const Shape& shape : shapes) {
-        std::vector<std::uint8_t> bgr(std::size_t(shape.width) * shape.height * 3);
-        for (std::size_t i = 0; i < bgr.size(); ++i)
-            bgr[i] = (i / 3) % 3 == 0 ? std::uint8_t(i % 3 == 1 ? 0x00 : 0xFF) : std::uint8_t(i * 37);
-        std::vector<std::uint8_t> bitmap = pixmar::encode_bitmap(shape.width, shape.height, bgr.data());
+    for (const Shape& shape : kShapes) {
+        std::vector<std::uint8_t> bitmap = pixmar::encode_bitmap(shape.width, shape.height, pixels_of(shape).data());
         if (shape.top_down) {
             const std::uint32_t height = 0u - shape.height;
             for (int i = 0; i < 4; ++i)
-                bitmap[22 + i] = std::uint8_t(height >> (8 * i));
+                bitmap[22 + std::size_t(i)] = std::uint8_t(height >> (8 * i));
         }
         for (std::uint8_t switch_byte = 0; switch_byte < 2; ++switch_byte) {
-            const std::string path = std::string(argv[1]) + "/seed-" + std::to_string(written++);
-            std::vector<std::uint8_t> seed(1, switch_byte);
-            seed.insert(seed.end(), bitmap.begin(), bitmap.end());
+            const std::string path = folder + "/seed-" + std::to_string(written++);
+            std::vector<std::uint8_t> seed(bitmap.size() + 1, switch_byte);
+            std::copy(bitmap.begin(), bitmap.end(), seed.begin() + 1);
             if (!pixmar::write_whole_file(path, seed)) {
                 std::printf("cannot write %s\n", path.c_str());
-                return 1;
+                return false;
             }
         }
     }
-    return 0;
+    return true;
+}
+
+bool write_header_seeds(const std::string& folder)
+{
+    // The writer names its output after the path it is given, so it runs
+    // from inside the folder.
+    std::error_code error;
+    std::filesystem::current_path(std::filesystem::path(std::u8string(folder.begin(), folder.end())), error);
+    if (error) {
+        std::printf("cannot enter %s\n", folder.c_str());
+        return false;
+    }
+    const char* const names[] = {"seed.bmp", "my logo.bmp", "my.logo.v2.bmp", "Gr\xC3\xBC\xC3\x9F" "e.bmp",
+                                 "2nd-logo (1).bmp", "noext", "./dot.bmp", "UPPER.BMP", "semi;colon.bmp",
+                                 "per%cent.bmp"};
+    std::size_t name = 0;
+    for (const Shape& shape : kShapes) {
+        if (shape.top_down)
+            continue;
+        const std::vector<std::uint8_t> bgr = pixels_of(shape);
+        for (const bool magic_pink : {false, true}) {
+            pixmar::PixelBuffer pixels;
+            pixels.width = shape.width;
+            pixels.height = shape.height;
+            pixels.bytes.reset(pixmar::allocate_block(bgr.size()));
+            std::copy(bgr.begin(), bgr.end(), pixels.bytes.get());
+            if (!pixmar::write_header_file(names[name++ % std::size(names)], pixels, magic_pink))
+                return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    const std::vector<std::string> arguments = pixmar::program_arguments(argc, argv);
+    if (arguments.empty() || arguments.size() > 2) {
+        std::printf("usage: make_seeds BITMAP_FOLDER [HEADER_FOLDER]\n");
+        return 1;
+    }
+    if (!write_bitmap_seeds(arguments[0]))
+        return 1;
+    return arguments.size() == 2 && !write_header_seeds(arguments[1]) ? 1 : 0;
 }

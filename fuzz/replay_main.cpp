@@ -1,12 +1,15 @@
 // Runs the fuzz target over files and folders of inputs, for builds without
 // libFuzzer: every compiler can replay the seed corpus or a reported crash.
-//   convert_replay PATH...
+//   convert_replay PATH...   (and preview_replay for the header reader)
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <string>
 #include <vector>
+
+#include "platform.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***);
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
@@ -17,12 +20,14 @@ int main(int argc, char** argv)
 {
     LLVMFuzzerInitialize(&argc, &argv);
     std::vector<fs::path> inputs;
-    for (int i = 1; i < argc; ++i) {
-        if (fs::is_directory(argv[i])) {
-            for (const auto& entry : fs::directory_iterator(argv[i]))
+    // UTF-8 arguments on every platform: a corpus may lie under any folder name.
+    for (const std::string& argument : pixmar::program_arguments(argc, argv)) {
+        const fs::path path(std::u8string(argument.begin(), argument.end()));
+        if (fs::is_directory(path)) {
+            for (const auto& entry : fs::directory_iterator(path))
                 inputs.push_back(entry.path());
         } else {
-            inputs.emplace_back(argv[i]);
+            inputs.push_back(path);
         }
     }
     for (const fs::path& path : inputs) {

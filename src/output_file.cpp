@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <cerrno>
-#include <cstdint>
 
 #include "platform.h"
 
@@ -63,21 +62,6 @@ bool write_whole_file(const std::string& path, const std::vector<std::uint8_t>& 
     if (!open_output(path, output))
         return false;
     return finish_output(output, std::fwrite(bytes.data(), 1, bytes.size(), output.stream) == bytes.size());
-}
-
-bool read_whole_file(const std::string& path, std::string& text)
-{
-    std::FILE* in = open_regular_file(path);
-    if (!in)
-        return false;
-    std::uint64_t size = 0;
-    bool read = bytes_until_end(in, size) && size <= SIZE_MAX;
-    if (read) {
-        text.resize(std::size_t(size));
-        read = std::fread(text.data(), 1, text.size(), in) == text.size();
-    }
-    std::fclose(in);
-    return read;
 }
 
 }  // namespace pixmar

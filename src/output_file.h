@@ -34,7 +34,4 @@ bool finish_output(OutputFile& output, bool complete);
 // The same for a file whose content is all in memory.
 bool write_whole_file(const std::string& path, const std::vector<std::uint8_t>& bytes);
 
-// Reads a whole regular file into `text`.
-bool read_whole_file(const std::string& path, std::string& text);
-
 }  // namespace pixmar

@@ -96,12 +96,12 @@ TEST(Preview, WhatIsNotAHeaderGetsItsMessageAndStatus)
         {"sizes disagree", "#define A_WIDTH   (4)\n#define A_HEIGHT  (1)\n#define A_SIZE   (8)\n",
          "pixmar-preview: in.h: the macros disagree: width 4, height 1, size 8\n", 4},
         {"no array", "#define A_WIDTH   (4)\n#define A_HEIGHT  (1)\n#define A_SIZE   (4)\n",
-         "pixmar-preview: in.h: no array line (const unsigned long ..._Bitmap[...]={)\n", 5},
+         "pixmar-preview: in.h: no array line (const unsigned long ..._Bitmap[...]={) in its 3 lines\n", 5},
         {"bad digit", good + "0x00800080, 0x0080G080, \r\n};\r\n",
          "pixmar-preview: in.h: line 9: malformed word \"0x0080G080,\"\n", 6},
-        {"not closed", good + "0x00800080, 0x00800080, \r\n", "pixmar-preview: in.h: the array is not closed with \"};\"\n", 6},
+        {"not closed", good + "0x00800080, 0x00800080, \r\n", "pixmar-preview: in.h: line 8: the array is not closed with \"};\"\n", 6},
         {"too few words", good + "0x00800080, \r\n};\r\n",
-         "pixmar-preview: in.h: 1 words, but 4 x 1 pixels need 2\n", 7},
+         "pixmar-preview: in.h: line 10: 1 words, but 4 x 1 pixels need 2\n", 7},
     };
     ScratchFolder folder;
     for (const BadCase& c : cases) {
@@ -134,6 +134,18 @@ TEST(Preview, WhatIsNotAHeaderGetsItsMessageAndStatus)
         EXPECT_EQ(run.out, r.expected);
         EXPECT_EQ(run.status, r.status);
     }
+    std::filesystem::remove(folder / "in.h.preview.bmp");
+    std::filesystem::create_directory(folder / "in.h.preview.bmp");
+    const RunResult blocked = folder.run_program(PIXMAR_PREVIEW_EXE, {"in.h"});
+    EXPECT_EQ(blocked.out, "pixmar-preview: cannot write in.h.preview.bmp\n");
+    EXPECT_EQ(blocked.status, 10);
+#if !defined(_WIN32) && !defined(PIXMAR_SANITIZED)
+    // 64 MiB of text under a 32 MiB address-space limit (a sparse file: no disk used).
+    std::filesystem::resize_file(folder / "in.h", std::uintmax_t(64) << 20);
+    const RunResult huge = folder.run_program(PIXMAR_PREVIEW_EXE, {"in.h"}, "ulimit -v 32768; ");
+    EXPECT_EQ(huge.out, "pixmar-preview: not enough memory\n");
+    EXPECT_EQ(huge.status, 11);
+#endif
     const RunResult usage = folder.run_program(PIXMAR_PREVIEW_EXE, {});
     EXPECT_EQ(usage.status, 1);
     EXPECT_EQ(usage.out.rfind("Usage: pixmar-preview HEADER [ORIGINAL.bmp]\n", 0), 0u);

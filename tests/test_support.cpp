@@ -136,14 +136,16 @@ RunResult ScratchFolder::run(const std::vector<std::string>& arguments, const st
 }
 
 RunResult ScratchFolder::run_program(const std::string& program, const std::vector<std::string>& arguments,
-                                     [[maybe_unused]] const std::string& shell_prefix) const
+                                     [[maybe_unused]] const std::string& shell_prefix,
+                                     const std::string& subfolder) const
 {
     const fs::path captured = path_ / "stdout.captured";
+    const fs::path where = subfolder.empty() ? path_ : path_ / from_utf8(subfolder);
     std::ostringstream command;
 #ifdef _WIN32
-    command << "cd /d \"" << utf8(path_) << "\" && ";
+    command << "cd /d \"" << utf8(where) << "\" && ";
 #else
-    command << "cd \"" << path_.string() << "\" && " << shell_prefix;
+    command << "cd \"" << where.string() << "\" && " << shell_prefix;
 #endif
     command << "\"" << program << "\"";
     for (const std::string& argument : arguments)

@@ -68,9 +68,10 @@ public:
     // put before the command (POSIX shells only, for limits such as ulimit).
     RunResult run(const std::vector<std::string>& arguments, const std::string& shell_prefix = "") const;
 
-    // The same for another program of the build.
+    // The same for another program of the build, run from `subfolder` of
+    // this folder when one is named.
     RunResult run_program(const std::string& program, const std::vector<std::string>& arguments,
-                          const std::string& shell_prefix = "") const;
+                          const std::string& shell_prefix = "", const std::string& subfolder = "") const;
 
 private:
     std::filesystem::path path_;

@@ -2,6 +2,7 @@
 // picture as the target will show it, optionally beside the original with
 // the PSNR of the difference.
 #include <cstdio>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,7 @@ enum PreviewStatus {
     kPreviewBadOriginal = 8,
     kPreviewSizeDiffers = 9,
     kPreviewCannotWrite = 10,
+    kPreviewNoMemory = 11,
 };
 
 const char* const kUsage =
@@ -37,9 +39,10 @@ const char* const kUsage =
     "picture (right) are written side by side, and the PSNR of the decoded\n"
     "picture against the original is printed.\n"
     "Exit statuses: 0 written, 1 usage, 2 header cannot be opened, 3 header empty,\n"
-    "4 macros missing or inconsistent, 5 no array line, 6 malformed word,\n"
-    "7 word count disagrees with the macros, 8 original cannot be read as a\n"
-    "24-bit bitmap, 9 original size differs, 10 preview cannot be written.\n";
+    "4 macros missing or inconsistent, 5 no array line, 6 malformed word or array\n"
+    "not closed, 7 word count disagrees with the macros, 8 original cannot be read\n"
+    "as a 24-bit bitmap, 9 original size differs, 10 preview cannot be written,\n"
+    "11 not enough memory.\n";
 
 int fail(int status, const std::string& message)
 {
@@ -52,10 +55,11 @@ int status_for(HeaderProblem problem)
     switch (problem) {
     case HeaderProblem::none: return kPreviewDone;
     case HeaderProblem::empty: return kPreviewEmptyHeader;
-    case HeaderProblem::missing_macro: return kPreviewBadMacros;
-    case HeaderProblem::missing_array: return kPreviewNoArray;
+    case HeaderProblem::bad_macros: return kPreviewBadMacros;
+    case HeaderProblem::no_array_line: return kPreviewNoArray;
     case HeaderProblem::malformed_word: return kPreviewMalformedWord;
-    case HeaderProblem::word_count: return kPreviewWordCount;
+    case HeaderProblem::array_not_closed: return kPreviewMalformedWord;
+    case HeaderProblem::wrong_word_count: return kPreviewWordCount;
     }
     return kPreviewMalformedWord;
 }
@@ -77,7 +81,7 @@ int run_preview(const std::vector<std::string>& arguments)
     const std::string& header_path = arguments[0];
 
     std::string text;
-    if (!read_whole_file(header_path, text))
+    if (!read_text_file(header_path, text))
         return fail(kPreviewCannotOpenHeader, "cannot open " + header_path);
     ParsedHeader header;
     std::string detail;
@@ -88,7 +92,7 @@ int run_preview(const std::vector<std::string>& arguments)
 
     PixelBuffer decoded;
     if (!decode_picture(header, decoded))
-        return fail(kPreviewCannotWrite, "not enough memory for the picture");
+        return fail(kPreviewNoMemory, "not enough memory for the picture");
 
     const std::string output = header_path + ".preview.bmp";
     std::vector<std::uint8_t> file;
@@ -117,4 +121,13 @@ int run_preview(const std::vector<std::string>& arguments)
 
 }  // namespace
 
-int main(int argc, char** argv) { return run_preview(program_arguments(argc, argv)); }
+int main(int argc, char** argv)
+{
+    // The header's text, its words and the pictures are held whole; a header
+    // too large for the memory there is gets a status of its own.
+    try {
+        return run_preview(program_arguments(argc, argv));
+    } catch (const std::bad_alloc&) {
+        return fail(kPreviewNoMemory, "not enough memory");
+    }
+}
