@@ -1,15 +1,28 @@
 # Installation layout and packages.
-# Windows: a flat ZIP with pixmar.exe, pixmar-preview.exe, the README and the licence.
+#   Windows: pixmar-<version>-win64.zip, one top folder with both programs,
+#            the README and the licence.
+#   Elsewhere: both programs, their man pages (gzipped), the copyright and
+#            changelog, and a CMake package with the imported executable
+#            Pixmar::pixmar and pixmar_add_bitmap_header(); packed as
+#            pixmar-<version>-Linux-<arch>.tar.gz, which unpacks to a folder
+#            usable as a prefix, and as a Debian package that lintian accepts.
+set(CPACK_PACKAGE_NAME pixmar)
+set(CPACK_PACKAGE_VENDOR "The Pixmar authors")
+set(CPACK_PACKAGE_CONTACT "The Pixmar authors <pixmar@example.org>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Converts 24-bit bitmaps into C headers of YCbCr 4:2:2 words")
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+set(CPACK_STRIP_FILES ON)
+
 if(WIN32)
   install(TARGETS pixmar pixmar-preview RUNTIME DESTINATION .)
   install(FILES README.md LICENSE DESTINATION .)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_FILE_NAME "pixmar-${PROJECT_VERSION}-win64")
-  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
 else()
-  # The tool, its man page, and a CMake package with the imported executable
-  # Pixmar::pixmar and pixmar_add_bitmap_header().
   include(GNUInstallDirs)
+  # The package's own name, as distributions spell it (not the project's "Pixmar").
+  set(doc_dir ${CMAKE_INSTALL_DATAROOTDIR}/doc/pixmar)
   include(CMakePackageConfigHelpers)
   set(package_dir lib/cmake/Pixmar)
   install(TARGETS pixmar EXPORT PixmarTargets RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
@@ -21,20 +34,56 @@ else()
     COMPATIBILITY SameMajorVersion)
   install(FILES ${PROJECT_BINARY_DIR}/PixmarConfig.cmake ${PROJECT_BINARY_DIR}/PixmarConfigVersion.cmake
     cmake/PixmarBitmapHeader.cmake DESTINATION ${package_dir})
-  install(FILES doc/pixmar.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-  install(FILES README.md LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+  # Man pages and the changelog are installed gzipped, as distributions keep
+  # them; gzip -n leaves out the time stamp, so the bytes do not depend on the
+  # build's time.
+  find_program(PIXMAR_GZIP gzip REQUIRED)
+  set(gzipped)
+  foreach(source doc/pixmar.1 doc/pixmar-preview.1 packaging/changelog)
+    get_filename_component(name ${source} NAME)
+    set(copy ${PROJECT_BINARY_DIR}/gzipped/${name})
+    add_custom_command(OUTPUT ${copy}.gz
+      COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/${source} ${copy}
+      COMMAND ${PIXMAR_GZIP} -9nf ${copy}
+      DEPENDS ${PROJECT_SOURCE_DIR}/${source} VERBATIM)
+    list(APPEND gzipped ${copy}.gz)
+  endforeach()
+  add_custom_target(pixmar_gzipped_docs ALL DEPENDS ${gzipped})
+  install(FILES ${PROJECT_BINARY_DIR}/gzipped/pixmar.1.gz ${PROJECT_BINARY_DIR}/gzipped/pixmar-preview.1.gz
+    DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES ${PROJECT_BINARY_DIR}/gzipped/changelog.gz DESTINATION ${doc_dir}
+    RENAME changelog.Debian.gz)
+  install(FILES packaging/copyright README.md DESTINATION ${doc_dir})
 
   set(CPACK_GENERATOR TGZ DEB)
-  set(CPACK_PACKAGE_FILE_NAME "pixmar-${PROJECT_VERSION}-${CMAKE_SYSTEM_PROCESSOR}")
-  set(CPACK_DEBIAN_PACKAGE_MAINTAINER "The Pixmar authors")
-  set(CPACK_DEBIAN_PACKAGE_SECTION devel)
-  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6")
-  set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+  set(CPACK_PACKAGE_FILE_NAME "pixmar-${PROJECT_VERSION}-${CMAKE_SYSTEM_NAME}-${CMAKE_SYSTEM_PROCESSOR}")
+  # Only the Debian package installs under /usr; the archive's top folder is
+  # itself the prefix (set per generator in the file below).
+  set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_SOURCE_DIR}/cmake/cpack_per_generator.cmake)
+
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
+  set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
+  set(CPACK_DEBIAN_PACKAGE_SECTION graphics)
+  set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+  # Dependencies computed from the binaries by dpkg-shlibdeps (Debian's
+  # dpkg-dev); without it, the C and C++ libraries the build machine has.
+  find_program(PIXMAR_DPKG_SHLIBDEPS dpkg-shlibdeps)
+  if(PIXMAR_DPKG_SHLIBDEPS)
+    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  else()
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34), libgcc-s1 (>= 3.0), libstdc++6 (>= 12)")
+  endif()
+  set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "pixmar reads one uncompressed 24-bit Windows bitmap and writes a C header that
+carries the picture as constant data: an array of 32-bit words in packed
+YCbCr 4:2:2, two pixels a word, with macros for the width, height and pixel
+count. An optional colour-key rule, Magic Pink, keeps the key colour only in
+pixel pairs that are wholly magic pink.
+.
+pixmar-preview decodes such a header back into a bitmap, to see the picture as
+the target program will show it. A CMake package turns bitmaps into headers
+at build time.")
 endif()
 
-set(CPACK_PACKAGE_NAME pixmar)
-set(CPACK_PACKAGE_VENDOR "The Pixmar authors")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Converts 24-bit bitmaps into C headers of YCbCr 4:2:2 words")
-set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 include(CPack)

@@ -3,6 +3,7 @@
 //   make_sample OUTPUT.bmp
 #include <cstdint>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "bitmap_encode.h"
@@ -38,7 +39,9 @@ Rgb sample_pixel(std::uint32_t x, std::uint32_t y)
 
 int main(int argc, char** argv)
 {
-    if (argc != 2) {
+    // UTF-8 on every platform: the output may lie under any folder name.
+    const std::vector<std::string> arguments = pixmar::program_arguments(argc, argv);
+    if (arguments.size() != 1) {
         std::printf("usage: make_sample OUTPUT.bmp\n");
         return 1;
     }
@@ -50,8 +53,8 @@ int main(int argc, char** argv)
         }
     }
     const std::vector<std::uint8_t> file = pixmar::encode_bitmap(kWidth, kHeight, bgr.data());
-    if (!pixmar::write_whole_file(argv[1], file)) {
-        std::printf("cannot write %s\n", argv[1]);
+    if (!pixmar::write_whole_file(arguments[0], file)) {
+        std::printf("cannot write %s\n", arguments[0].c_str());
         return 1;
     }
     return 0;

@@ -68,7 +68,7 @@ bool write_header_seeds(const std::string& folder)
         std::printf("cannot enter %s\n", folder.c_str());
         return false;
     }
-    const char* const names[] = {"seed.bmp", "my logo.bmp", "my.logo.v2.bmp", "Gr\xC3\xBC\xC3\x9F" "e.bmp",
+    const char* const names[] = {"seed.bmp", "my logo.bmp", "my.logo.v2.bmp", "Gr\303\274\303\237e.bmp",
                                  "2nd-logo (1).bmp", "noext", "./dot.bmp", "UPPER.BMP", "semi;colon.bmp",
                                  "per%cent.bmp"};
     std::size_t name = 0;

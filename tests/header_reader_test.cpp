@@ -73,7 +73,7 @@ TEST(HeaderReader, EachProblemIsReportedExactlyWhenItIsThere)
 TEST(HeaderReader, EveryPathPixmarTakesPreviews)
 {
     const std::vector<std::string> paths = {
-        "my logo.bmp", "sub dir/x.bmp", "a.b.c.bmp", "./dot.bmp", "../up.bmp", "Gr\xC3\xBC\xC3\x9F" "e/logo.bmp",
+        "my logo.bmp", "sub dir/x.bmp", "a.b.c.bmp", "./dot.bmp", "../up.bmp", "Gr\303\274\303\237e/logo.bmp",
         "2nd-logo (1).bmp", "back\\slash.bmp", "noext",
     };
     // Every run starts in "sub", so "../up.bmp" stays inside the scratch folder.

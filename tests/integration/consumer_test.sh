@@ -2,7 +2,8 @@
 # Builds the example consumer outside the source tree, against an install of
 # this build or through add_subdirectory, runs it, and checks that headers
 # are made in the build tree and made again only when their inputs change.
-#   consumer_test.sh installed|subdirectory SOURCE_DIR BUILD_DIR GENERATOR
+# "archive" builds against the unpacked .tar.gz that cpack makes.
+#   consumer_test.sh installed|archive|subdirectory SOURCE_DIR BUILD_DIR GENERATOR
 set -eu
 mode=$1 source=$2 build=$3 generator=$4
 work=$(mktemp -d)
@@ -13,7 +14,14 @@ cp -r "$source/examples/consumer" "$work/consumer"
 cp "$source/examples/sample.bmp" "$work/sample.bmp"
 if [ "$mode" = installed ]; then
   cmake --install "$build" --prefix "$work/prefix" >/dev/null
+  for file in bin/pixmar bin/pixmar-preview share/man/man1/pixmar.1.gz share/man/man1/pixmar-preview.1.gz; do
+    [ -f "$work/prefix/$file" ] || fail "the install lacks $file"
+  done
   where="-DCMAKE_PREFIX_PATH=$work/prefix"
+elif [ "$mode" = archive ]; then
+  cpack --config "$build/CPackConfig.cmake" -G TGZ -B "$work/package" >/dev/null
+  tar -xzf "$work"/package/pixmar-*.tar.gz -C "$work/package"
+  where="-DCMAKE_PREFIX_PATH=$(ls -d "$work"/package/pixmar-*/)"
 else
   where="-DPIXMAR_SOURCE_DIR=$source"
 fi

@@ -1,18 +1,38 @@
 #!/usr/bin/env sh
-# Makes the TGZ and DEB packages of this build and checks what they hold.
+# Makes the TGZ and DEB packages of this build and checks what they hold: the
+# archive unpacks to one folder that is itself a prefix, the Debian package
+# has Debian's file name and layout, and lintian (when installed) reports no
+# error and no warning on it.
 #   package_test.sh BUILD_DIR
 set -eu
 build=$1
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-cpack --config "$build/CPackConfig.cmake" -B "$work" >/dev/null
-deb=$(ls "$work"/*.deb) && tgz=$(ls "$work"/*.tar.gz)
+fail() { echo "FAILED: $*"; exit 1; }
+
+cpack --config "$build/CPackConfig.cmake" -B "$work" >"$work/cpack.log" 2>&1 || { cat "$work/cpack.log"; fail "cpack"; }
+deb=$(ls "$work"/pixmar_*-1_*.deb) || fail "no .deb named pixmar_<version>-1_<arch>.deb: $(ls "$work")"
+tgz=$(ls "$work"/pixmar-*-Linux-*.tar.gz) || fail "no pixmar-<version>-Linux-<arch>.tar.gz: $(ls "$work")"
+top=$(basename "$tgz" .tar.gz)
 dpkg-deb -c "$deb" >"$work/deb.txt"
 tar -tzf "$tgz" >"$work/tgz.txt"
-for file in usr/bin/pixmar usr/bin/pixmar-preview usr/share/man/man1/pixmar.1 usr/lib/cmake/Pixmar/PixmarConfig.cmake \
-  usr/lib/cmake/Pixmar/PixmarConfigVersion.cmake usr/lib/cmake/Pixmar/PixmarTargets.cmake \
-  usr/lib/cmake/Pixmar/PixmarBitmapHeader.cmake; do
-  grep -q "\./$file\$" "$work/deb.txt" || { cat "$work/deb.txt"; echo "FAILED: $file missing from the .deb"; exit 1; }
-  grep -q "${file#usr/}\$" "$work/tgz.txt" || { cat "$work/tgz.txt"; echo "FAILED: $file missing from the archive"; exit 1; }
+
+for file in bin/pixmar bin/pixmar-preview share/man/man1/pixmar.1.gz share/man/man1/pixmar-preview.1.gz \
+  share/doc/pixmar/copyright share/doc/pixmar/changelog.Debian.gz lib/cmake/Pixmar/PixmarConfig.cmake \
+  lib/cmake/Pixmar/PixmarConfigVersion.cmake lib/cmake/Pixmar/PixmarTargets.cmake \
+  lib/cmake/Pixmar/PixmarBitmapHeader.cmake; do
+  grep -q "\./usr/$file\$" "$work/deb.txt" || { cat "$work/deb.txt"; fail "usr/$file missing from the .deb"; }
+  grep -qx "$top/$file" "$work/tgz.txt" || { cat "$work/tgz.txt"; fail "$top/$file missing from the archive"; }
 done
-echo "packages hold the tool, the man page and the CMake package"
+[ -z "$(grep -v "^$top/" "$work/tgz.txt")" ] || fail "the archive holds more than its top folder $top/"
+
+if command -v lintian >/dev/null; then
+  lintian "$deb" >"$work/lintian.txt" 2>&1 || true
+  if grep -E '^(E|W):' "$work/lintian.txt"; then
+    fail "lintian reports errors or warnings"
+  fi
+  echo "lintian: no error, no warning"
+else
+  echo "lintian not installed: the .deb was not checked by it"
+fi
+echo "packages: the archive is a prefix under $top/, the .deb has Debian's name and layout"
