@@ -1,7 +1,9 @@
 #!/usr/bin/env sh
 # Makes the README's picture: the sample (left) beside its decoded header
-# (right, Magic Pink rule on), enlarged 4 times. A documentation step only:
-# needs a build of the tools and Debian's netpbm (bmptopnm, pamstretch, pnmtopng).
+# (right, Magic Pink rule on), enlarged 4 times pixel for pixel (nearest
+# neighbour), so the colour edges it shows stay sharp. A documentation step
+# only: needs a build of the tools and Debian's netpbm (bmptopnm, pamenlarge,
+# pnmtopng).
 #   doc/make_images.sh BUILD_DIR
 set -eu
 build=$(cd "$1" && pwd)
@@ -12,4 +14,4 @@ cp "$root/examples/sample.bmp" "$work/"
 cd "$work"
 "$build/pixmar" -MP sample.bmp >/dev/null
 "$build/pixmar-preview" sample.bmp.h sample.bmp
-bmptopnm sample.bmp.h.preview.bmp 2>/dev/null | pamstretch 4 | pnmtopng >"$root/doc/sample-preview.png"
+bmptopnm sample.bmp.h.preview.bmp 2>/dev/null | pamenlarge 4 | pnmtopng >"$root/doc/sample-preview.png"

@@ -1,0 +1,110 @@
+#!/usr/bin/env sh
+# Runs what the README tells users to write, taken from the README itself:
+# the recipes for saving bitmaps (each whose tool is installed), the C code
+# that unpacks words and shares a header between source files, and the Make
+# rule, which must leave nothing behind when a conversion fails.
+#   readme_test.sh README PIXMAR SAMPLE_BMP
+set -eu
+readme=$1 pixmar=$2 sample=$3
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fail() { echo "FAILED: $*"; exit 1; }
+
+# The code block of the README whose first line starts with $1.
+block() {
+  awk -v first="$1" '
+    /^```/ { if (inside) exit; fence = 1; next }
+    fence && index($0, first) == 1 { inside = 1 }
+    { fence = 0 }
+    inside { print }' "$readme"
+}
+# The one line of the README that starts with $1.
+line() { grep -m 1 "^$1" "$readme" || fail "the README has no line starting with: $1"; }
+
+# --- Recipes: each makes logo.bmp from a logo.png of few colours, which the
+# tools' defaults would save with a palette, and odd sizes of nothing.
+recipe() {
+  name=$1 command=$2
+  rm -f "$work/recipe/"*
+  (cd "$work/recipe" && sh -c "$3" && sh -c "$command") >"$work/recipe.log" 2>&1 ||
+    { cat "$work/recipe.log"; fail "$name: the recipe failed: $command"; }
+  (cd "$work/recipe" && "$pixmar" logo.bmp >"$work/pixmar.log") ||
+    { cat "$work/pixmar.log"; fail "$name: pixmar refused the recipe's bitmap"; }
+  echo "recipe $name: converted with status 0"
+}
+mkdir -p "$work/recipe"
+if convert -version 2>/dev/null | grep -q ImageMagick; then
+  recipe ImageMagick "$(line 'convert logo.png')" 'convert -size 64x48 xc:red -fill blue -draw "rectangle 8,8 30,30" logo.png'
+else
+  echo "recipe ImageMagick: skipped, ImageMagick is not installed"
+fi
+if command -v pngtopnm >/dev/null && command -v ppmtobmp >/dev/null; then
+  recipe netpbm "$(line 'pngtopnm logo.png')" 'ppmmake red 64 48 | pnmtopng > logo.png'
+else
+  echo "recipe netpbm: skipped, netpbm is not installed"
+fi
+# Pillow may belong to another Python than the first python3 on the PATH.
+pillow_python=
+for python in python3 /usr/bin/python3; do
+  if "$python" -c 'import PIL' 2>/dev/null; then pillow_python=$python; break; fi
+done
+if [ -n "$pillow_python" ]; then
+  recipe Pillow "$(line 'python3 -c' | sed "s|^python3|$pillow_python|")" \
+    "$pillow_python -c 'from PIL import Image; Image.new(\"RGBA\", (64, 48), (255, 0, 0, 128)).save(\"logo.png\")'"
+else
+  echo "recipe Pillow: skipped, Pillow is not installed"
+fi
+echo "recipe GIMP: not run, it is a dialog (GIMP is not installed here)"
+
+# --- The C code: unpack words of the sample's header (with -MP), and share the
+# header between files as the README says.
+mkdir -p "$work/c"
+cp "$sample" "$work/c/logo.bmp"
+(cd "$work/c" && "$pixmar" -MP logo.bmp >/dev/null) || fail "converting the sample"
+block '/* Unpacks one word of a pixmar header. */' >"$work/c/unpack.h"
+block '/* images.c:' >"$work/c/images.c"
+block '/* images.h:' >"$work/c/images.h"
+[ -s "$work/c/unpack.h" ] && [ -s "$work/c/images.c" ] && [ -s "$work/c/images.h" ] || fail "C blocks missing from the README"
+cat >"$work/c/main.c" <<'CODE'
+#include <stdio.h>
+
+#include "images.h"
+#include "unpack.h"
+
+int main(void)
+{
+    int pink = 0, i;
+    struct pixmar_pair first = pixmar_unpack(logo_Bitmap[0]), fifth = pixmar_unpack(logo_Bitmap[4]);
+    for (i = 0; i < logo_width * logo_height / 2; ++i)
+        pink += pixmar_is_magic_pink(logo_Bitmap[i]);
+    printf("%d x %d: %d %d %d %d, %d %d %d %d, %d pink\n", logo_width, logo_height, first.y0, first.cb, first.y1,
+           first.cr, fifth.y0, fifth.cb, fifth.y1, fifth.cr, pink);
+    return 0;
+}
+CODE
+cc -std=c99 -pedantic -Wall -Wextra -Werror -o "$work/c/show" "$work/c/main.c" "$work/c/images.c" 2>"$work/cc.log" ||
+  { cat "$work/cc.log"; fail "the README's C code does not compile as C99"; }
+# Worked by hand: the top row starts white (0xFF80FF80), the second bar is
+# yellow (0xE100E194); 64 x 4 words of the pink bar and the pink block, and 16
+# of the odd block, stay pink.
+expected="64 x 48: 255 128 255 128, 225 0 225 148, 192 pink"
+[ "$("$work/c/show")" = "$expected" ] || fail "the C code printed $("$work/c/show"), expected $expected"
+echo "C code: compiles as C99 in two files and unpacks the words"
+
+# --- The Make rule.
+if command -v make >/dev/null; then
+  mkdir -p "$work/make/assets"
+  block 'PIXMAR ?= pixmar' | sed 's/^images\.o:.*//; s/^	\$(CC).*//' >"$work/make/Makefile"
+  cp "$sample" "$work/make/assets/good.bmp"
+  printf 'GIF89a, not a bitmap' >"$work/make/assets/bad.bmp"
+  if (cd "$work/make" && make -s PIXMAR="$pixmar" gen/bad.bmp.h >/dev/null 2>&1); then
+    fail "the Make rule succeeded on a bad bitmap"
+  fi
+  [ -z "$(ls "$work/make/gen")" ] || fail "the Make rule left behind: $(ls "$work/make/gen")"
+  (cd "$work/make" && make -s PIXMAR="$pixmar" gen/good.bmp.h >/dev/null) || fail "the Make rule on a good bitmap"
+  [ "$(ls "$work/make/gen")" = "good.bmp.h" ] || fail "the Make rule left: $(ls "$work/make/gen")"
+  grep -q "GOOD_WIDTH   (64)" "$work/make/gen/good.bmp.h" || fail "the Make rule's names"
+  echo "Make rule: a failed conversion leaves nothing behind, a good one only its header"
+else
+  echo "Make rule: skipped, make is not installed"
+fi
