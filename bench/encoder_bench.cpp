@@ -1,11 +1,12 @@
-// Pixels per second of the pair encoder and of the word-line formatter.
+// Pixels per second of the scalar pair encoder, and of the word-line
+// formatters (scalar and, on x86-64, SSE2) as the header writer calls them.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
 #include <vector>
 
-#include "header_writer.h"
 #include "pixel_pair.h"
+#include "word_line.h"
 
 namespace {
 
@@ -34,7 +35,7 @@ void encode_pairs(benchmark::State& state)
 BENCHMARK(encode_pairs);
 
 // One 4096-pixel row as the header writer formats it, switch off and on.
-void format_row(benchmark::State& state)
+void format_row(benchmark::State& state, pixmar::WordLineFormatter formatter)
 {
     const bool magic_pink = state.range(0) != 0;
     std::vector<std::uint8_t> pixels = noise(4096 * 3);
@@ -42,13 +43,16 @@ void format_row(benchmark::State& state)
     for (auto _ : state) {
         char* out = text.data();
         for (std::uint32_t column = 0; column < 4096; column += pixmar::kPixelsPerLine)
-            out = pixmar::format_word_line(pixels.data() + column * 3, 8, magic_pink, out);
+            out = formatter(pixels.data() + column * 3, 8, magic_pink, out);
         benchmark::DoNotOptimize(out);
         benchmark::ClobberMemory();
     }
     state.SetItemsProcessed(std::int64_t(state.iterations()) * 4096);
 }
-BENCHMARK(format_row)->Arg(0)->Arg(1);
+BENCHMARK_CAPTURE(format_row, scalar, pixmar::format_word_line_scalar)->Arg(0)->Arg(1);
+#ifdef PIXMAR_HAVE_SSE2_WORDS
+BENCHMARK_CAPTURE(format_row, sse2, pixmar::format_word_line_sse2)->Arg(0)->Arg(1);
+#endif
 
 }  // namespace
 

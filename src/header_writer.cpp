@@ -4,10 +4,9 @@
 #include <cstdio>
 #include <memory>
 
-#include "magic_pink.h"
 #include "output_file.h"
-#include "pixel_pair.h"
 #include "platform.h"
+#include "word_line.h"
 
 namespace pixmar {
 
@@ -16,27 +15,6 @@ namespace {
 // Text is built in this buffer and written in blocks of about its size, so
 // memory stays flat however large the image is.
 constexpr std::size_t kOutputBlock = std::size_t(1) << 20;
-
-// Writes "0xHHHHHHHH, " (12 bytes) for the word. The eight nibbles are spread
-// one per byte of a 64-bit value and turned into ASCII all at once: '0' is
-// added to every byte, and 7 more ('A' - '9' - 1) where the nibble is above 9.
-char* format_word(std::uint32_t word, char* out)
-{
-    std::uint64_t x = word;
-    x = (x | x << 16) & 0x0000FFFF0000FFFFu;
-    x = (x | x << 8) & 0x00FF00FF00FF00FFu;
-    x = (x | x << 4) & 0x0F0F0F0F0F0F0F0Fu;
-    const std::uint64_t letters = ((x + 0x0606060606060606u) >> 4) & 0x0101010101010101u;
-    const std::uint64_t ascii = x + 0x3030303030303030u + letters * 7;
-    out[0] = '0';
-    out[1] = 'x';
-    // The most significant nibble sits in the top byte and is written first.
-    for (int i = 0; i < 8; ++i)
-        out[2 + i] = char(ascii >> (56 - 8 * i));
-    out[10] = ',';
-    out[11] = ' ';
-    return out + 12;
-}
 
 bool write_preamble(std::FILE* out, const std::string& path, const DerivedNames& names,
                     const PixelBuffer& pixels)
@@ -87,18 +65,6 @@ bool write_words(std::FILE* out, PixelBuffer& pixels, bool magic_pink)
 }
 
 }  // namespace
-
-char* format_word_line(std::uint8_t* pixels, std::uint32_t pairs, bool magic_pink, char* out)
-{
-    for (std::uint32_t pair = 0; pair < pairs; ++pair, pixels += 6) {
-        if (magic_pink)
-            apply_magic_pink_rule(pixels, pixels + 3);
-        out = format_word(encode_pixel_pair(pixels[2], pixels[1], pixels[0], pixels[5], pixels[4], pixels[3]), out);
-    }
-    *out++ = '\r';
-    *out++ = '\n';
-    return out;
-}
 
 DerivedNames derive_names(const std::string& input_path)
 {

@@ -36,16 +36,6 @@ struct DerivedNames {
     std::string array_prefix;  // case kept, cut before the first "."
 };
 
-// A line holds at most 8 words (16 pixels); every row starts a new line.
-inline constexpr std::uint32_t kPixelsPerLine = 16;
-inline constexpr std::size_t kMaxWordLineBytes = 8 * 12 + 2;
-
-// Formats one line: `pairs` (at most 8) words from the pixels at `pixels`
-// (blue, green, red each), then CR LF. With `magic_pink` the pair rule is
-// applied to the pixels in place first. Returns the end of what it wrote,
-// at most kMaxWordLineBytes past `out`.
-char* format_word_line(std::uint8_t* pixels, std::uint32_t pairs, bool magic_pink, char* out);
-
 // The names come from the whole path, directories included, with nothing
 // replaced: a path gives exactly the names its users have always seen.
 DerivedNames derive_names(const std::string& input_path);

@@ -1,0 +1,218 @@
+#include "word_line.h"
+
+#include <cstring>
+
+#include "magic_pink.h"
+#include "pixel_pair.h"
+
+#ifdef PIXMAR_HAVE_SSE2_WORDS
+#include <emmintrin.h>
+#endif
+
+namespace pixmar {
+
+namespace {
+
+// Writes "0xHHHHHHHH, " (12 bytes) for the word. The eight nibbles are spread
+// one per byte of a 64-bit value and turned into ASCII all at once: '0' is
+// added to every byte, and 7 more ('A' - '9' - 1) where the nibble is above 9.
+char* format_word(std::uint32_t word, char* out)
+{
+    std::uint64_t x = word;
+    x = (x | x << 16) & 0x0000FFFF0000FFFFu;
+    x = (x | x << 8) & 0x00FF00FF00FF00FFu;
+    x = (x | x << 4) & 0x0F0F0F0F0F0F0F0Fu;
+    const std::uint64_t letters = ((x + 0x0606060606060606u) >> 4) & 0x0101010101010101u;
+    const std::uint64_t ascii = x + 0x3030303030303030u + letters * 7;
+    out[0] = '0';
+    out[1] = 'x';
+    // The most significant nibble sits in the top byte and is written first.
+    for (int i = 0; i < 8; ++i)
+        out[2 + i] = char(ascii >> (56 - 8 * i));
+    out[10] = ',';
+    out[11] = ' ';
+    return out + 12;
+}
+
+void apply_rule_to_line(std::uint8_t* pixels, std::uint32_t pairs)
+{
+    for (std::uint32_t pair = 0; pair < pairs; ++pair)
+        apply_magic_pink_rule(pixels + 6 * pair, pixels + 6 * pair + 3);
+}
+
+}  // namespace
+
+char* format_word_line_scalar(std::uint8_t* pixels, std::uint32_t pairs, bool magic_pink, char* out)
+{
+    if (magic_pink)
+        apply_rule_to_line(pixels, pairs);
+    for (std::uint32_t pair = 0; pair < pairs; ++pair, pixels += 6)
+        out = format_word(encode_pixel_pair(pixels[2], pixels[1], pixels[0], pixels[5], pixels[4], pixels[3]), out);
+    *out++ = '\r';
+    *out++ = '\n';
+    return out;
+}
+
+#ifdef PIXMAR_HAVE_SSE2_WORDS
+
+namespace {
+
+// The exact integer arithmetic of the pixel-pair word, four pixels at a time.
+//
+// Numerators. Each 32-bit lane holds one pixel as 0x??RRGGBB. The masks give
+// 16-bit pairs (B, R) and (G, 0), and _mm_madd_epi16 multiplies such pairs by
+// pairs of 16-bit weights and adds them, exactly. Weights above 32767 are
+// split: Cb's numerator is even, so half of it is computed, (25000 B - 8437 R
+// - 16563 G + 6400000); Cr takes 25000 R twice and G times (-20935, -20934)
+// from the pair (G, G).
+//
+// Division. Every numerator n is non-negative, and q = floor(n / d) is taken
+// as (float(n) + 0.5) * float(1 / d), truncated. While n + 0.5 is exact in a
+// float (n < 2^23), n / d lies at least 0.5 / d away from every integer, and
+// the float result is within 2 x 2^-24 x 256 (two roundings of a value below
+// 256) = 3.1e-5 of the true (n + 0.5) / d. So the truncation is exact when
+// 0.5 / d > 3.1e-5, that is d < 16000:
+//   luma: n < 255001, d = 1000;
+//   Cb:   the half numerator < 12775001, divided by 50000 = 16 x 3125 as
+//         floor(floor(n / 16) / 3125), n / 16 < 798438;
+//   Cr:   n < 25550001, divided by 100000 = 32 x 3125 likewise, n / 32 < 798438.
+// The tests check all 2^24 colours against the scalar arithmetic.
+struct Components {
+    __m128i luma, cb, cr;  // one pixel a 32-bit lane, each 0..255
+};
+
+__m128i divide(__m128i numerator, float reciprocal)
+{
+    const __m128 value = _mm_add_ps(_mm_cvtepi32_ps(numerator), _mm_set1_ps(0.5f));
+    return _mm_cvttps_epi32(_mm_mul_ps(value, _mm_set1_ps(reciprocal)));
+}
+
+// Four pixels from exactly 12 bytes, one a lane: 0x??RRGGBB.
+__m128i load_four_pixels(const std::uint8_t* pixels)
+{
+    std::int32_t tail;
+    std::memcpy(&tail, pixels + 8, 4);
+    // B0 G0 R0 B1 G1 R1 B2 G2 | R2 B3 G3 R3
+    const __m128i bytes = _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(pixels)),
+                                             _mm_cvtsi32_si128(tail));
+    const __m128i first = _mm_unpacklo_epi32(bytes, _mm_srli_si128(bytes, 3));
+    const __m128i second = _mm_unpacklo_epi32(_mm_srli_si128(bytes, 6), _mm_srli_si128(bytes, 9));
+    return _mm_unpacklo_epi64(first, second);
+}
+
+Components components_of(__m128i pixels)
+{
+    const __m128i blue_red = _mm_and_si128(pixels, _mm_set1_epi32(0x00FF00FF));
+    const __m128i green = _mm_and_si128(_mm_srli_epi32(pixels, 8), _mm_set1_epi32(0xFF));
+    const __m128i green_green = _mm_or_si128(green, _mm_slli_epi32(green, 16));
+    // _mm_set_epi16 lists lanes from the highest: (high, low) pairs are (R, B) and (0, G).
+    const __m128i luma = _mm_add_epi32(_mm_madd_epi16(blue_red, _mm_set1_epi32(299 << 16 | 114)),
+                                       _mm_madd_epi16(green, _mm_set1_epi32(587)));
+    const __m128i cb_half = _mm_add_epi32(
+        _mm_add_epi32(_mm_madd_epi16(blue_red, _mm_set_epi16(-8437, 25000, -8437, 25000, -8437, 25000, -8437, 25000)),
+                      _mm_madd_epi16(green, _mm_set_epi16(0, -16563, 0, -16563, 0, -16563, 0, -16563))),
+        _mm_set1_epi32(6400000));
+    const __m128i red_twice = _mm_madd_epi16(blue_red, _mm_set1_epi32(25000 << 16));
+    const __m128i cr = _mm_add_epi32(
+        _mm_add_epi32(_mm_madd_epi16(blue_red, _mm_set_epi16(25000, -8131, 25000, -8131, 25000, -8131, 25000, -8131)),
+                      red_twice),
+        _mm_add_epi32(_mm_madd_epi16(green_green, _mm_set_epi16(-20934, -20935, -20934, -20935, -20934, -20935,
+                                                                -20934, -20935)),
+                      _mm_set1_epi32(12800000)));
+    return Components{divide(luma, 1.0f / 1000), divide(_mm_srli_epi32(cb_half, 4), 1.0f / 3125),
+                      divide(_mm_srli_epi32(cr, 5), 1.0f / 3125)};
+}
+
+// The words of two pairs, in lanes 0 and 1.
+__m128i pair_words(const Components& c)
+{
+    // Each 64-bit lane holds a pair: the left pixel low, the right one high.
+    const __m128i cb = _mm_srli_epi32(_mm_add_epi32(c.cb, _mm_srli_epi64(c.cb, 32)), 1);
+    const __m128i cr = _mm_srli_epi32(_mm_add_epi32(c.cr, _mm_srli_epi64(c.cr, 32)), 1);
+    // srli_epi64 by 24 brings the right pixel's luma to bits 8-15 (the left
+    // one's, below 256, shifts out).
+    const __m128i words = _mm_or_si128(_mm_or_si128(_mm_slli_epi32(c.luma, 24), _mm_srli_epi64(c.luma, 24)),
+                                       _mm_or_si128(_mm_slli_epi32(cb, 16), cr));
+    return _mm_shuffle_epi32(words, _MM_SHUFFLE(2, 0, 2, 0));
+}
+
+// Writes "0xHHHHHHHH, " for each of the four words in lanes 0-3, 12 bytes
+// each, storing 4 bytes of zeros past the last.
+void format_four_words(__m128i words, char* out)
+{
+    // Byte-swap each word, so the most significant nibble comes first.
+    __m128i x = _mm_or_si128(_mm_slli_epi16(words, 8), _mm_srli_epi16(words, 8));
+    x = _mm_shufflehi_epi16(_mm_shufflelo_epi16(x, _MM_SHUFFLE(2, 3, 0, 1)), _MM_SHUFFLE(2, 3, 0, 1));
+    const __m128i nibble = _mm_set1_epi8(0x0F);
+    const __m128i high = _mm_and_si128(_mm_srli_epi16(x, 4), nibble);
+    const __m128i low = _mm_and_si128(x, nibble);
+    const auto ascii = [](__m128i digits) {
+        const __m128i letters = _mm_and_si128(_mm_cmpgt_epi8(digits, _mm_set1_epi8(9)), _mm_set1_epi8(7));
+        return _mm_add_epi8(_mm_add_epi8(digits, _mm_set1_epi8('0')), letters);
+    };
+    const __m128i first = ascii(_mm_unpacklo_epi8(high, low));   // words 0 and 1, 8 digits each
+    const __m128i second = ascii(_mm_unpackhi_epi8(high, low));  // words 2 and 3
+    const __m128i frame = _mm_setr_epi8('0', 'x', 0, 0, 0, 0, 0, 0, 0, 0, ',', ' ', 0, 0, 0, 0);
+    const auto store = [&](__m128i digits, char* at) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(at), _mm_or_si128(frame, _mm_slli_si128(_mm_move_epi64(digits), 2)));
+    };
+    store(first, out);
+    store(_mm_srli_si128(first, 8), out + 12);
+    store(second, out + 24);
+    store(_mm_srli_si128(second, 8), out + 36);
+}
+
+}  // namespace
+
+void pixel_components_sse2(const std::uint8_t* pixels, std::uint8_t luma[4], std::uint8_t cb[4], std::uint8_t cr[4])
+{
+    const Components c = components_of(load_four_pixels(pixels));
+    alignas(16) std::int32_t lanes[3][4];
+    _mm_store_si128(reinterpret_cast<__m128i*>(lanes[0]), c.luma);
+    _mm_store_si128(reinterpret_cast<__m128i*>(lanes[1]), c.cb);
+    _mm_store_si128(reinterpret_cast<__m128i*>(lanes[2]), c.cr);
+    for (int i = 0; i < 4; ++i) {
+        luma[i] = std::uint8_t(lanes[0][i]);
+        cb[i] = std::uint8_t(lanes[1][i]);
+        cr[i] = std::uint8_t(lanes[2][i]);
+    }
+}
+
+char* format_word_line_sse2(std::uint8_t* pixels, std::uint32_t pairs, bool magic_pink, char* out)
+{
+    if (magic_pink)
+        apply_rule_to_line(pixels, pairs);
+    // An odd last pair is encoded from a copy, so that nothing past the
+    // line's own pixels is read.
+    std::uint8_t last[12] = {};
+    if (pairs % 2 != 0)
+        std::memcpy(last, pixels + 6 * (pairs - 1), 6);
+    const auto two_words = [&](std::uint32_t pair) {
+        const std::uint8_t* source = pair + 1 < pairs ? pixels + 6 * pair : last;
+        return pair_words(components_of(load_four_pixels(source)));
+    };
+    // Four words at a time; past the last pair, the words are formatted but
+    // the line ends before them (within kMaxWordLineBytes).
+    for (std::uint32_t pair = 0; pair < pairs; pair += 4) {
+        const __m128i words = pair + 2 < pairs ? _mm_unpacklo_epi64(two_words(pair), two_words(pair + 2))
+                                               : two_words(pair);
+        format_four_words(words, out + 12 * pair);
+    }
+    out += 12 * pairs;
+    *out++ = '\r';
+    *out++ = '\n';
+    return out;
+}
+
+#endif
+
+char* format_word_line(std::uint8_t* pixels, std::uint32_t pairs, bool magic_pink, char* out)
+{
+#ifdef PIXMAR_HAVE_SSE2_WORDS
+    return format_word_line_sse2(pixels, pairs, magic_pink, out);
+#else
+    return format_word_line_scalar(pixels, pairs, magic_pink, out);
+#endif
+}
+
+}  // namespace pixmar

@@ -1,0 +1,112 @@
+// The vector word formatter against the scalar reference: the same luma and
+// chroma for every colour, and the same bytes for every line.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "pixel_pair.h"
+#include "word_line.h"
+
+#ifdef PIXMAR_HAVE_SSE2_WORDS
+
+namespace {
+
+// All 2^24 colours, four at a time: each pixel's luma, Cb and Cr as the
+// scalar arithmetic gives them (a pair of two equal pixels carries exactly
+// its pixel's chroma).
+TEST(VectorWords, EveryColourHasTheScalarComponents)
+{
+    std::uint8_t pixels[12], luma[4], cb[4], cr[4];
+    std::uint64_t mismatches = 0;
+    for (std::uint32_t first = 0; first < (1u << 24); first += 4) {
+        for (std::uint32_t i = 0; i < 4; ++i) {
+            const std::uint32_t colour = first + i;  // 0xRRGGBB
+            pixels[3 * i] = std::uint8_t(colour), pixels[3 * i + 1] = std::uint8_t(colour >> 8);
+            pixels[3 * i + 2] = std::uint8_t(colour >> 16);
+        }
+        pixmar::pixel_components_sse2(pixels, luma, cb, cr);
+        for (std::uint32_t i = 0; i < 4; ++i) {
+            const std::uint32_t r = pixels[3 * i + 2], g = pixels[3 * i + 1], b = pixels[3 * i];
+            const std::uint32_t word = pixmar::encode_pixel_pair(r, g, b, r, g, b);
+            const std::uint32_t vector = std::uint32_t(luma[i]) << 24 | std::uint32_t(cb[i]) << 16 |
+                                         std::uint32_t(luma[i]) << 8 | cr[i];
+            if (vector != word && mismatches++ < 10)
+                ADD_FAILURE() << "colour " << std::hex << (first + i) << ": " << vector << " != " << word;
+        }
+    }
+    EXPECT_EQ(mismatches, 0u);
+}
+
+std::string format_row(pixmar::WordLineFormatter formatter, std::vector<std::uint8_t>& row, bool magic_pink)
+{
+    const std::uint32_t width = std::uint32_t(row.size() / 3);
+    std::string text(width / 16 * pixmar::kMaxWordLineBytes + 2 * pixmar::kMaxWordLineBytes, '\0');
+    char* out = text.data();
+    for (std::uint32_t column = 0; column < width; column += pixmar::kPixelsPerLine)
+        out = formatter(row.data() + column * 3, std::min(width - column, pixmar::kPixelsPerLine) / 2, magic_pink, out);
+    text.resize(std::size_t(out - text.data()));
+    return text;
+}
+
+// Rows of every width from 2 to 40 (lines of 1 to 8 words), random pixels
+// mixed with the edge colours, with the switch off and on.
+TEST(VectorWords, EveryLineMatchesTheScalarFormatter)
+{
+    const std::array<std::uint8_t, 3> edges[] = {
+        {0, 0, 0}, {255, 255, 255}, {255, 0, 255}, {0, 0, 255}, {0, 255, 0}, {255, 0, 0}, {254, 0, 255}, {255, 1, 255},
+    };
+    std::mt19937 random(20261207);
+    for (int round = 0; round < 200; ++round) {
+        for (std::uint32_t width = 2; width <= 40; width += 2) {
+            std::vector<std::uint8_t> row(std::size_t(width) * 3);
+            for (std::size_t pixel = 0; pixel < width; ++pixel) {
+                const std::uint32_t pick = random();
+                if (pick % 3 == 0) {
+                    for (int c = 0; c < 3; ++c)
+                        row[pixel * 3 + std::size_t(c)] = std::uint8_t(random());
+                } else {
+                    // Edge colours in blue, green, red order, so whole and half magic pink pairs occur.
+                    const auto& edge = edges[pick % std::size(edges)];
+                    row[pixel * 3] = edge[2], row[pixel * 3 + 1] = edge[1], row[pixel * 3 + 2] = edge[0];
+                }
+            }
+            for (const bool magic_pink : {false, true}) {
+                SCOPED_TRACE(testing::Message() << "round " << round << ", width " << width << ", switch " << magic_pink);
+                std::vector<std::uint8_t> scalar_row = row, vector_row = row;
+                const std::string expected = format_row(pixmar::format_word_line_scalar, scalar_row, magic_pink);
+                ASSERT_EQ(format_row(pixmar::format_word_line_sse2, vector_row, magic_pink), expected);
+                ASSERT_EQ(vector_row, scalar_row);
+            }
+        }
+    }
+}
+
+// The words of the known-answer table, through both formatters.
+TEST(VectorWords, KnownWords)
+{
+    struct WordCase {
+        std::uint8_t left[3], right[3];  // blue, green, red
+        const char* text;
+    };
+    const WordCase cases[] = {
+        {{0, 0, 0}, {0, 0, 0}, "0x00800080, "},       {{255, 255, 255}, {255, 255, 255}, "0xFF80FF80, "},
+        {{255, 0, 255}, {255, 0, 255}, "0x69D469EA, "}, {{0, 0, 255}, {255, 0, 0}, "0x4CA91DB5, "},
+        {{30, 200, 10}, {5, 128, 250}, "0x7B3C967A, "}, {{24, 72, 0}, {24, 72, 0}, "0x2D742D5F, "},
+    };
+    for (const WordCase& c : cases) {
+        SCOPED_TRACE(c.text);
+        for (const auto formatter : {pixmar::format_word_line_scalar, pixmar::format_word_line_sse2}) {
+            std::uint8_t pixels[6] = {c.left[0], c.left[1], c.left[2], c.right[0], c.right[1], c.right[2]};
+            char out[pixmar::kMaxWordLineBytes];
+            char* end = formatter(pixels, 1, false, out);
+            EXPECT_EQ(std::string(out, end), std::string(c.text) + "\r\n");
+        }
+    }
+}
+
+}  // namespace
+
+#endif
