@@ -65,12 +65,18 @@ BOOL WINAPI remove_guarded_on_console_event(DWORD event)
     if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT)
         return FALSE;
     AcquireSRWLockExclusive(&guard_lock);
+    if (!guarded) {
+        ReleaseSRWLockExclusive(&guard_lock);
+        return FALSE;  // nothing to remove: the event's default action
+    }
     // The file was opened with FILE_SHARE_DELETE, so it can be deleted while
-    // the writer still holds it. The lock stays taken: the event's default
-    // action ends the process next, and nothing may be guarded in between.
-    if (guarded)
-        DeleteFileW(guarded_path.c_str());
-    return FALSE;
+    // the writer still holds it; it goes when the process's handles close.
+    DeleteFileW(guarded_path.c_str());
+    // Ended at once with the status of an interrupted console program, as the
+    // default action would, without running exit-time clean-up that could
+    // wait for locks the interrupted writer holds.
+    TerminateProcess(GetCurrentProcess(), STATUS_CONTROL_C_EXIT);
+    return TRUE;
 }
 
 }  // namespace

@@ -4,7 +4,10 @@
 # 1. Under a file-size limit (SIGXFSZ ignored, so writes fail with an error)
 #    the conversion fails with status 6, the older header stays byte for byte
 #    and no temporary file is left.
-# 2. With NATIVE_PIXMAR, both builds write byte-identical headers.
+# 2. Ctrl-C (which Wine delivers to a console program as SIGINT) while the
+#    header is being written removes the temporary file, keeps the older
+#    header and ends with the status of an interrupted program.
+# 3. With NATIVE_PIXMAR, both builds write byte-identical headers.
 set -u
 wine=$1 exe=$2 sample=$3 native=${4:-}
 work=$(mktemp -d)
@@ -24,6 +27,42 @@ status=$?
 cmp -s sample.bmp.h older.h || fail "the older header changed"
 [ -z "$(ls | grep -v -x -e sample.bmp -e sample.bmp.h -e older.h -e out.txt)" ] || fail "left behind: $(ls)"
 echo "failed write under Wine: status 6, older header intact, nothing left behind"
+
+# A 4096 x 2048 bitmap of random pixels: its header takes a while to write.
+big_bitmap() {
+  printf 'BM\066\0\200\001\0\0\0\0\066\0\0\0\050\0\0\0\0\020\0\0\0\010\0\0\001\0\030\0'
+  printf '\0\0\0\0\0\0\200\001\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0'
+  head -c 25165824 /dev/urandom
+}
+big_bitmap > big.bmp
+printf 'older header\r\n' > big.bmp.h
+cp big.bmp.h older.h
+interrupted=no
+for attempt in 1 2 3 4 5; do
+  "$wine" "$exe" big.bmp > /dev/null 2>&1 &
+  runner=$!
+  for _ in $(seq 6000); do
+    ls | grep -q '^pixmar-.*\.tmp$' && break
+    kill -0 "$runner" 2>/dev/null || break
+    sleep 0.005
+  done
+  pid=$(pgrep -f "$exe big.bmp" | head -n 1 || true)
+  if ls | grep -q '^pixmar-.*\.tmp$' && [ -n "$pid" ]; then
+    kill -INT "$pid"
+    wait "$runner"
+    status=$?
+    interrupted=yes
+    break
+  fi
+  wait "$runner"
+  cp older.h big.bmp.h   # finished before it could be interrupted: try again
+done
+[ "$interrupted" = yes ] || fail "five runs finished before their temporary file was seen"
+[ "$status" -ne 0 ] || fail "an interrupted run ended with status 0"
+cmp -s big.bmp.h older.h || fail "the older header changed when interrupted"
+[ -z "$(ls | grep '^pixmar-')" ] || fail "an interrupted run left: $(ls | grep '^pixmar-')"
+echo "Ctrl-C under Wine: status $status, older header intact, no temporary file left"
+rm -f big.bmp big.bmp.h
 
 if [ -n "$native" ]; then
   for switch in "" "-MP"; do
