@@ -5,11 +5,14 @@
 // replace: reads INPUT, then writes BYTES bytes to a new temporary file in
 //          OUTPUT's folder and renames it over OUTPUT, as pixmar replaces a
 //          header (which makes the file system start writing it out at once).
-// Both use blocks of 1 MiB, as pixmar writes.
+// Both use one block of 1 MiB, from the allocator pixmar uses for its blocks
+// (a huge page where the system has them), as pixmar writes.
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
-#include <vector>
+
+#include "platform.h"
 
 int main(int argc, char** argv)
 {
@@ -19,12 +22,17 @@ int main(int argc, char** argv)
     }
     const std::string mode = argv[1], output = argv[4];
     const unsigned long long bytes = std::strtoull(argv[3], nullptr, 10);
-    std::vector<char> block(std::size_t(1) << 20, '0');
+    constexpr std::size_t kBlock = std::size_t(1) << 20;
+    const pixmar::MemoryBlock memory(pixmar::allocate_block(kBlock));
+    char* const block = reinterpret_cast<char*>(memory.get());
+    if (!block)
+        return 1;
+    std::memset(block, '0', kBlock);
 
     std::FILE* in = std::fopen(argv[2], "rb");
     if (!in)
         return 1;
-    while (std::fread(block.data(), 1, block.size(), in) == block.size()) {
+    while (std::fread(block, 1, kBlock, in) == kBlock) {
     }
     std::fclose(in);
 
@@ -33,8 +41,8 @@ int main(int argc, char** argv)
     if (!out)
         return 1;
     for (unsigned long long left = bytes; left > 0;) {
-        const std::size_t size = left < block.size() ? std::size_t(left) : block.size();
-        if (std::fwrite(block.data(), 1, size, out) != size)
+        const std::size_t size = left < kBlock ? std::size_t(left) : kBlock;
+        if (std::fwrite(block, 1, size, out) != size)
             return 1;
         left -= size;
     }

@@ -46,6 +46,7 @@ bool write_words(std::FILE* out, PixelBuffer& pixels, bool magic_pink)
     char* const block = reinterpret_cast<char*>(memory.get());
     char* const block_end = block + kOutputBlock - kMaxWordLineBytes;
     char* cursor = block;
+    const WordLineFormatter format_word_line = word_line_formatter();
 
     const std::size_t row_bytes = std::size_t(pixels.width) * 3;
     // Row 0 is the bottom of the picture, so the last row comes first.

@@ -23,4 +23,10 @@ void apply_magic_pink_rule(std::uint8_t* left, std::uint8_t* right)
         make_black(right);
 }
 
+void apply_magic_pink_rule_to_pairs(std::uint8_t* pixels, std::uint32_t pairs)
+{
+    for (std::uint32_t pair = 0; pair < pairs; ++pair, pixels += 6)
+        apply_magic_pink_rule(pixels, pixels + 3);
+}
+
 }  // namespace pixmar

@@ -12,4 +12,7 @@ namespace pixmar {
 // red: blackens the magic pink one when its partner is not magic pink.
 void apply_magic_pink_rule(std::uint8_t* left, std::uint8_t* right);
 
+// The rule for `pairs` adjacent pairs, 6 bytes each, starting at `pixels`.
+void apply_magic_pink_rule_to_pairs(std::uint8_t* pixels, std::uint32_t pairs);
+
 }  // namespace pixmar

@@ -34,18 +34,12 @@ char* format_word(std::uint32_t word, char* out)
     return out + 12;
 }
 
-void apply_rule_to_line(std::uint8_t* pixels, std::uint32_t pairs)
-{
-    for (std::uint32_t pair = 0; pair < pairs; ++pair)
-        apply_magic_pink_rule(pixels + 6 * pair, pixels + 6 * pair + 3);
-}
-
 }  // namespace
 
 char* format_word_line_scalar(std::uint8_t* pixels, std::uint32_t pairs, bool magic_pink, char* out)
 {
     if (magic_pink)
-        apply_rule_to_line(pixels, pairs);
+        apply_magic_pink_rule_to_pairs(pixels, pairs);
     for (std::uint32_t pair = 0; pair < pairs; ++pair, pixels += 6)
         out = format_word(encode_pixel_pair(pixels[2], pixels[1], pixels[0], pixels[5], pixels[4], pixels[3]), out);
     *out++ = '\r';
@@ -127,12 +121,15 @@ Components components_of(__m128i pixels)
 __m128i pair_words(const Components& c)
 {
     // Each 64-bit lane holds a pair: the left pixel low, the right one high.
-    const __m128i cb = _mm_srli_epi32(_mm_add_epi32(c.cb, _mm_srli_epi64(c.cb, 32)), 1);
-    const __m128i cr = _mm_srli_epi32(_mm_add_epi32(c.cr, _mm_srli_epi64(c.cr, 32)), 1);
+    // Cr in the low and Cb in the high half of each 32-bit lane: one addition
+    // sums both over the pair (at most 510, so the halves stay apart), one
+    // shift halves both.
+    const __m128i chroma = _mm_or_si128(_mm_slli_epi32(c.cb, 16), c.cr);
+    const __m128i pair_chroma = _mm_srli_epi16(_mm_add_epi32(chroma, _mm_srli_epi64(chroma, 32)), 1);
     // srli_epi64 by 24 brings the right pixel's luma to bits 8-15 (the left
     // one's, below 256, shifts out).
-    const __m128i words = _mm_or_si128(_mm_or_si128(_mm_slli_epi32(c.luma, 24), _mm_srli_epi64(c.luma, 24)),
-                                       _mm_or_si128(_mm_slli_epi32(cb, 16), cr));
+    const __m128i words =
+        _mm_or_si128(_mm_or_si128(_mm_slli_epi32(c.luma, 24), _mm_srli_epi64(c.luma, 24)), pair_chroma);
     return _mm_shuffle_epi32(words, _MM_SHUFFLE(2, 0, 2, 0));
 }
 
@@ -178,18 +175,32 @@ void pixel_components_sse2(const std::uint8_t* pixels, std::uint8_t luma[4], std
     }
 }
 
+// True when one of the four pixels is magic pink.
+bool has_magic_pink(__m128i pixels)
+{
+    const __m128i colour = _mm_and_si128(pixels, _mm_set1_epi32(0x00FFFFFF));
+    return _mm_movemask_epi8(_mm_cmpeq_epi32(colour, _mm_set1_epi32(0x00FF00FF))) != 0;
+}
+
 char* format_word_line_sse2(std::uint8_t* pixels, std::uint32_t pairs, bool magic_pink, char* out)
 {
-    if (magic_pink)
-        apply_rule_to_line(pixels, pairs);
     // An odd last pair is encoded from a copy, so that nothing past the
-    // line's own pixels is read.
+    // line's own pixels is read; the rule applies to the pixels themselves.
     std::uint8_t last[12] = {};
-    if (pairs % 2 != 0)
+    if (pairs % 2 != 0) {
+        if (magic_pink)
+            apply_magic_pink_rule_to_pairs(pixels + 6 * (pairs - 1), 1);
         std::memcpy(last, pixels + 6 * (pairs - 1), 6);
+    }
     const auto two_words = [&](std::uint32_t pair) {
-        const std::uint8_t* source = pair + 1 < pairs ? pixels + 6 * pair : last;
-        return pair_words(components_of(load_four_pixels(source)));
+        std::uint8_t* source = pair + 1 < pairs ? pixels + 6 * pair : last;
+        __m128i four = load_four_pixels(source);
+        // The rule runs only where a pixel is magic pink, which is rare.
+        if (magic_pink && source != last && has_magic_pink(four)) {
+            apply_magic_pink_rule_to_pairs(source, 2);
+            four = load_four_pixels(source);
+        }
+        return pair_words(components_of(four));
     };
     // Four words at a time; past the last pair, the words are formatted but
     // the line ends before them (within kMaxWordLineBytes).
@@ -206,12 +217,13 @@ char* format_word_line_sse2(std::uint8_t* pixels, std::uint32_t pairs, bool magi
 
 #endif
 
-char* format_word_line(std::uint8_t* pixels, std::uint32_t pairs, bool magic_pink, char* out)
+WordLineFormatter word_line_formatter()
 {
 #ifdef PIXMAR_HAVE_SSE2_WORDS
-    return format_word_line_sse2(pixels, pairs, magic_pink, out);
+    static const WordLineFormatter best = processor_has_avx2() ? format_word_line_avx2 : format_word_line_sse2;
+    return best;
 #else
-    return format_word_line_scalar(pixels, pairs, magic_pink, out);
+    return format_word_line_scalar;
 #endif
 }
 

@@ -1,11 +1,12 @@
 // Lines of pixel-pair words as the header holds them: at most 8 words (16
 // pixels) a line, each written "0xHHHHHHHH, " (12 bytes), then CR LF.
 //
-// Two implementations give the same bytes. The portable scalar one encodes
+// Three implementations give the same bytes. The portable scalar one encodes
 // with encode_pixel_pair and is the reference; it serves every processor. On
 // x86-64 an SSE2 one (every x86-64 processor has SSE2, so it needs no check)
-// encodes and formats four pixels at a time. format_word_line uses the best
-// one the processor has; the tests call each one directly.
+// encodes and formats four pixels at a time, and an AVX2 one, used only where
+// the processor reports AVX2 at run time, eight. word_line_formatter picks the
+// best one the processor has; the tests call each one directly.
 #pragma once
 
 #include <cstddef>
@@ -31,12 +32,20 @@ char* format_word_line_scalar(std::uint8_t* pixels, std::uint32_t pairs, bool ma
 #define PIXMAR_HAVE_SSE2_WORDS 1
 char* format_word_line_sse2(std::uint8_t* pixels, std::uint32_t pairs, bool magic_pink, char* out);
 
-// Luma, Cb and Cr of four pixels (12 bytes of blue, green, red) as the SSE2
-// formatter computes them for each pixel, before pairing: for tests.
+char* format_word_line_avx2(std::uint8_t* pixels, std::uint32_t pairs, bool magic_pink, char* out);
+
+// True when the processor (and the system) can run the AVX2 formatter.
+bool processor_has_avx2();
+
+// Luma, Cb and Cr of four (SSE2) or eight (AVX2) pixels of blue, green, red,
+// as the vector formatters compute them for each pixel before pairing: for
+// the tests.
 void pixel_components_sse2(const std::uint8_t* pixels, std::uint8_t luma[4], std::uint8_t cb[4], std::uint8_t cr[4]);
+void pixel_components_avx2(const std::uint8_t* pixels, std::uint8_t luma[8], std::uint8_t cb[8], std::uint8_t cr[8]);
 #endif
 
-// The formatter for this processor: SSE2 on x86-64, the scalar one elsewhere.
-char* format_word_line(std::uint8_t* pixels, std::uint32_t pairs, bool magic_pink, char* out);
+// The fastest formatter this processor runs: AVX2 where it has it, else SSE2
+// on x86-64, else the scalar one. Decided once.
+WordLineFormatter word_line_formatter();
 
 }  // namespace pixmar

@@ -5,6 +5,7 @@
 #include <array>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "pixel_pair.h"
@@ -14,21 +15,32 @@
 
 namespace {
 
-// All 2^24 colours, four at a time: each pixel's luma, Cb and Cr as the
+// The vector formatters this processor runs: SSE2 always, AVX2 where it has it.
+std::vector<std::pair<const char*, pixmar::WordLineFormatter>> vector_formatters()
+{
+    std::vector<std::pair<const char*, pixmar::WordLineFormatter>> formatters = {{"SSE2", pixmar::format_word_line_sse2}};
+    if (pixmar::processor_has_avx2())
+        formatters.emplace_back("AVX2", pixmar::format_word_line_avx2);
+    return formatters;
+}
+
+using Components = void (*)(const std::uint8_t*, std::uint8_t*, std::uint8_t*, std::uint8_t*);
+
+// All 2^24 colours, `lanes` at a time: each pixel's luma, Cb and Cr as the
 // scalar arithmetic gives them (a pair of two equal pixels carries exactly
 // its pixel's chroma).
-TEST(VectorWords, EveryColourHasTheScalarComponents)
+void check_every_colour(Components components, std::uint32_t lanes)
 {
-    std::uint8_t pixels[12], luma[4], cb[4], cr[4];
+    std::uint8_t pixels[24], luma[8], cb[8], cr[8];
     std::uint64_t mismatches = 0;
-    for (std::uint32_t first = 0; first < (1u << 24); first += 4) {
-        for (std::uint32_t i = 0; i < 4; ++i) {
+    for (std::uint32_t first = 0; first < (1u << 24); first += lanes) {
+        for (std::uint32_t i = 0; i < lanes; ++i) {
             const std::uint32_t colour = first + i;  // 0xRRGGBB
             pixels[3 * i] = std::uint8_t(colour), pixels[3 * i + 1] = std::uint8_t(colour >> 8);
             pixels[3 * i + 2] = std::uint8_t(colour >> 16);
         }
-        pixmar::pixel_components_sse2(pixels, luma, cb, cr);
-        for (std::uint32_t i = 0; i < 4; ++i) {
+        components(pixels, luma, cb, cr);
+        for (std::uint32_t i = 0; i < lanes; ++i) {
             const std::uint32_t r = pixels[3 * i + 2], g = pixels[3 * i + 1], b = pixels[3 * i];
             const std::uint32_t word = pixmar::encode_pixel_pair(r, g, b, r, g, b);
             const std::uint32_t vector = std::uint32_t(luma[i]) << 24 | std::uint32_t(cb[i]) << 16 |
@@ -38,6 +50,14 @@ TEST(VectorWords, EveryColourHasTheScalarComponents)
         }
     }
     EXPECT_EQ(mismatches, 0u);
+}
+
+TEST(VectorWords, EveryColourHasTheScalarComponents)
+{
+    check_every_colour(pixmar::pixel_components_sse2, 4);
+    if (!pixmar::processor_has_avx2())
+        GTEST_SKIP() << "SSE2 checked; this processor has no AVX2";
+    check_every_colour(pixmar::pixel_components_avx2, 8);
 }
 
 std::string format_row(pixmar::WordLineFormatter formatter, std::vector<std::uint8_t>& row, bool magic_pink)
@@ -75,10 +95,14 @@ TEST(VectorWords, EveryLineMatchesTheScalarFormatter)
             }
             for (const bool magic_pink : {false, true}) {
                 SCOPED_TRACE(testing::Message() << "round " << round << ", width " << width << ", switch " << magic_pink);
-                std::vector<std::uint8_t> scalar_row = row, vector_row = row;
+                std::vector<std::uint8_t> scalar_row = row;
                 const std::string expected = format_row(pixmar::format_word_line_scalar, scalar_row, magic_pink);
-                ASSERT_EQ(format_row(pixmar::format_word_line_sse2, vector_row, magic_pink), expected);
-                ASSERT_EQ(vector_row, scalar_row);
+                for (const auto& [name, formatter] : vector_formatters()) {
+                    SCOPED_TRACE(name);
+                    std::vector<std::uint8_t> vector_row = row;
+                    ASSERT_EQ(format_row(formatter, vector_row, magic_pink), expected);
+                    ASSERT_EQ(vector_row, scalar_row);
+                }
             }
         }
     }
@@ -98,7 +122,10 @@ TEST(VectorWords, KnownWords)
     };
     for (const WordCase& c : cases) {
         SCOPED_TRACE(c.text);
-        for (const auto formatter : {pixmar::format_word_line_scalar, pixmar::format_word_line_sse2}) {
+        auto formatters = vector_formatters();
+        formatters.emplace_back("scalar", pixmar::format_word_line_scalar);
+        for (const auto& [name, formatter] : formatters) {
+            SCOPED_TRACE(name);
             std::uint8_t pixels[6] = {c.left[0], c.left[1], c.left[2], c.right[0], c.right[1], c.right[2]};
             char out[pixmar::kMaxWordLineBytes];
             char* end = formatter(pixels, 1, false, out);
