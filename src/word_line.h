@@ -4,8 +4,8 @@
 // Three implementations give the same bytes. The portable scalar one encodes
 // with encode_pixel_pair and is the reference; it serves every processor. On
 // x86-64 an SSE2 one (every x86-64 processor has SSE2, so it needs no check)
-// encodes and formats four pixels at a time, and an AVX2 one, used only where
-// the processor reports AVX2 at run time, eight. word_line_formatter picks the
+// encodes and formats four pixels at a time, and an AVX2 one (with FMA), used
+// only where the processor reports both at run time, eight. word_line_formatter picks the
 // best one the processor has; the tests call each one directly.
 #pragma once
 
@@ -34,7 +34,7 @@ char* format_word_line_sse2(std::uint8_t* pixels, std::uint32_t pairs, bool magi
 
 char* format_word_line_avx2(std::uint8_t* pixels, std::uint32_t pairs, bool magic_pink, char* out);
 
-// True when the processor (and the system) can run the AVX2 formatter.
+// True when the processor (and the system) can run the AVX2 formatter: AVX2 and FMA.
 bool processor_has_avx2();
 
 // Luma, Cb and Cr of four (SSE2) or eight (AVX2) pixels of blue, green, red,
