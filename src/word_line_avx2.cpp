@@ -80,18 +80,31 @@ PIXMAR_AVX2 Components components_of(__m256i bytes)
                       divide(_mm256_srli_epi32(cr, 5), 1.0f / 3125)};
 }
 
-// The words of four pairs, in lanes 0-3.
-PIXMAR_AVX2 __m128i pair_words(const Components& c)
+// The words of four pairs: lanes 0 and 2 of each 128-bit half.
+PIXMAR_AVX2 __m256i spread_pair_words(const Components& c)
 {
     // Cr in the low and Cb in the high half of each lane: one addition sums
     // both over a pair (at most 510, so the halves stay apart), one shift halves both.
     const __m256i chroma = _mm256_or_si256(_mm256_slli_epi32(c.cb, 16), c.cr);
     const __m256i pair_chroma = _mm256_srli_epi16(_mm256_add_epi32(chroma, _mm256_srli_epi64(chroma, 32)), 1);
-    const __m256i words = _mm256_or_si256(_mm256_or_si256(_mm256_slli_epi32(c.luma, 24), _mm256_srli_epi64(c.luma, 24)),
-                                          pair_chroma);
-    // Each 128-bit half holds two words, in its lanes 0 and 2.
-    const __m256i packed = _mm256_shuffle_epi32(words, _MM_SHUFFLE(2, 0, 2, 0));
+    return _mm256_or_si256(_mm256_or_si256(_mm256_slli_epi32(c.luma, 24), _mm256_srli_epi64(c.luma, 24)),
+                           pair_chroma);
+}
+
+// The words of four pairs, in lanes 0-3.
+PIXMAR_AVX2 __m128i pair_words(const Components& c)
+{
+    const __m256i packed = _mm256_shuffle_epi32(spread_pair_words(c), _MM_SHUFFLE(2, 0, 2, 0));
     return _mm256_castsi256_si128(_mm256_permute4x64_epi64(packed, _MM_SHUFFLE(3, 1, 2, 0)));
+}
+
+// The words of eight pairs, in lanes 0-7, from two groups of four.
+PIXMAR_AVX2 __m256i pair_words(const Components& first, const Components& second)
+{
+    // Per half: first's lanes 0 and 2, then second's: words 0 1 4 5 | 2 3 6 7.
+    const __m256 mixed = _mm256_shuffle_ps(_mm256_castsi256_ps(spread_pair_words(first)),
+                                           _mm256_castsi256_ps(spread_pair_words(second)), _MM_SHUFFLE(2, 0, 2, 0));
+    return _mm256_permute4x64_epi64(_mm256_castps_si256(mixed), _MM_SHUFFLE(3, 1, 2, 0));
 }
 
 // Writes "0xHHHHHHHH, " for each of the four words, 48 bytes, with byte
@@ -121,6 +134,42 @@ PIXMAR_AVX2 void format_four_words(__m128i words, char* out)
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out), part0);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), part1);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 32), part2);
+}
+
+// Writes "0xHHHHHHHH, " for each of eight words, 96 bytes: the four-word
+// layout above in each 128-bit half, then three stores of 32 bytes.
+PIXMAR_AVX2 void format_eight_words(__m256i words, char* out)
+{
+    const __m256i nibble = _mm256_set1_epi8(0x0F);
+    const __m256i high = _mm256_and_si256(_mm256_srli_epi16(words, 4), nibble);
+    const __m256i low = _mm256_and_si256(words, nibble);
+    const __m256i hex = _mm256_setr_epi8('0', '1', '2', '3', '4', '5', '6', '7', '8', '9', 'A', 'B', 'C', 'D', 'E', 'F',
+                                         '0', '1', '2', '3', '4', '5', '6', '7', '8', '9', 'A', 'B', 'C', 'D', 'E', 'F');
+    // Words 0, 1 | 4, 5 and 2, 3 | 6, 7.
+    const __m256i first = _mm256_shuffle_epi8(hex, _mm256_unpacklo_epi8(high, low));
+    const __m256i second = _mm256_shuffle_epi8(hex, _mm256_unpackhi_epi8(high, low));
+    const __m256i part0 = _mm256_or_si256(
+        _mm256_shuffle_epi8(first, _mm256_setr_epi8(-1, -1, 6, 7, 4, 5, 2, 3, 0, 1, -1, -1, -1, -1, 14, 15, -1, -1, 6, 7,
+                                                    4, 5, 2, 3, 0, 1, -1, -1, -1, -1, 14, 15)),
+        _mm256_setr_epi8('0', 'x', 0, 0, 0, 0, 0, 0, 0, 0, ',', ' ', '0', 'x', 0, 0, '0', 'x', 0, 0, 0, 0, 0, 0, 0, 0,
+                         ',', ' ', '0', 'x', 0, 0));
+    const __m256i part1 = _mm256_or_si256(
+        _mm256_or_si256(
+            _mm256_shuffle_epi8(first, _mm256_setr_epi8(12, 13, 10, 11, 8, 9, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 12,
+                                                        13, 10, 11, 8, 9, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1)),
+            _mm256_shuffle_epi8(second, _mm256_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 6, 7, 4, 5, 2, 3, -1,
+                                                         -1, -1, -1, -1, -1, -1, -1, -1, -1, 6, 7, 4, 5, 2, 3))),
+        _mm256_setr_epi8(0, 0, 0, 0, 0, 0, ',', ' ', '0', 'x', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, ',', ' ', '0', 'x', 0,
+                         0, 0, 0, 0, 0));
+    const __m256i part2 = _mm256_or_si256(
+        _mm256_shuffle_epi8(second, _mm256_setr_epi8(0, 1, -1, -1, -1, -1, 14, 15, 12, 13, 10, 11, 8, 9, -1, -1, 0, 1, -1,
+                                                     -1, -1, -1, 14, 15, 12, 13, 10, 11, 8, 9, -1, -1)),
+        _mm256_setr_epi8(0, 0, ',', ' ', '0', 'x', 0, 0, 0, 0, 0, 0, 0, 0, ',', ' ', 0, 0, ',', ' ', '0', 'x', 0, 0, 0, 0,
+                         0, 0, 0, 0, ',', ' '));
+    // Low halves hold words 0-3 (bytes 0-47), high halves words 4-7 (48-95).
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), _mm256_permute2x128_si256(part0, part1, 0x20));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 32), _mm256_permute2x128_si256(part2, part0, 0x30));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 64), _mm256_permute2x128_si256(part1, part2, 0x31));
 }
 
 // A whole line's 48 bytes as two groups of eight pixels (four in each
@@ -167,8 +216,7 @@ PIXMAR_AVX2 char* format_word_line_avx2(std::uint8_t* pixels, std::uint32_t pair
             apply_magic_pink_rule_to_pairs(pixels, 8);
             load_sixteen_pixels(pixels, first, second);
         }
-        format_four_words(pair_words(components_of(first)), out);
-        format_four_words(pair_words(components_of(second)), out + 48);
+        format_eight_words(pair_words(components_of(first), components_of(second)), out);
         out += 96;
         *out++ = '\r';
         *out++ = '\n';
