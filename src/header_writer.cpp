@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <memory>
+#include <string>
 
 #include "output_file.h"
 #include "platform.h"
@@ -16,26 +16,30 @@ namespace {
 // memory stays flat however large the image is.
 constexpr std::size_t kOutputBlock = std::size_t(1) << 20;
 
-bool write_preamble(std::FILE* out, const std::string& path, const DerivedNames& names,
-                    const PixelBuffer& pixels)
+// The comment, the macros and the array line, as one piece of text.
+std::string preamble(const std::string& path, const DerivedNames& names, const PixelBuffer& pixels)
 {
     // 64-bit: the height of a top-down bitmap may be 2^31, which no int holds.
     const long long width = pixels.width;
     const long long height = pixels.height;
-    const char* macro = names.macro_prefix.c_str();
-    return std::fprintf(out, "/*\r\n * File  : %s\r\n * Width : %lld\r\n * Height: %lld\r\n*/\r\n", path.c_str(),
-                        width, height) >= 0 &&
-           std::fprintf(out, "#define %s_WIDTH   (%lld)\r\n", macro, width) >= 0 &&
-           std::fprintf(out, "#define %s_HEIGHT  (%lld)\r\n", macro, height) >= 0 &&
-           std::fprintf(out, "#define %s_SIZE   (%lld)\r\n\r\n", macro, height * width) >= 0 &&
-           std::fprintf(out, "const unsigned long %s_Bitmap[%lld*%lld]={\r\n", names.array_prefix.c_str(), height,
-                        width) >= 0;
+    const std::string w = std::to_string(width), h = std::to_string(height);
+    const std::string& macro = names.macro_prefix;
+    return "/*\r\n * File  : " + path + "\r\n * Width : " + w + "\r\n * Height: " + h + "\r\n*/\r\n" +
+           "#define " + macro + "_WIDTH   (" + w + ")\r\n" +
+           "#define " + macro + "_HEIGHT  (" + h + ")\r\n" +
+           "#define " + macro + "_SIZE   (" + std::to_string(height * width) + ")\r\n\r\n" +
+           "const unsigned long " + names.array_prefix + "_Bitmap[" + h + "*" + w + "]={\r\n";
 }
 
 bool write_block(std::FILE* out, const char* begin, const char* end)
 {
     const std::size_t size = std::size_t(end - begin);
     return std::fwrite(begin, 1, size, out) == size;
+}
+
+bool write_text(std::FILE* out, const std::string& text)
+{
+    return write_block(out, text.data(), text.data() + text.size());
 }
 
 bool write_words(std::FILE* out, PixelBuffer& pixels, bool magic_pink)
@@ -96,9 +100,9 @@ int write_header_file(const std::string& input_path, PixelBuffer& pixels, bool m
     }
     std::printf("Output File: %s\n", names.output_file.c_str());
 
-    const bool written = write_preamble(output.stream, input_path, names, pixels) &&
+    const bool written = write_text(output.stream, preamble(input_path, names, pixels)) &&
                          write_words(output.stream, pixels, magic_pink) &&
-                         std::fputs("};\r\n/* END OF FILE */\r\n", output.stream) >= 0;
+                         write_text(output.stream, "};\r\n/* END OF FILE */\r\n");
     if (!finish_output(output, written)) {
         std::printf("ERROR: error writing file: %s\n", names.output_file.c_str());
         return 0;

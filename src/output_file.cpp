@@ -36,8 +36,12 @@ bool open_output(const std::string& target, OutputFile& output)
                            std::to_string(temporary_counter++) + ".tmp";
         // Exclusive creation: two runs beside the same file never share a temporary file.
         output.stream = create_guarded_file(output.temporary);
-        if (output.stream)
+        if (output.stream) {
+            // Writers hand over whole blocks of their own; a stream buffer
+            // would only split each block into two writes.
+            std::setvbuf(output.stream, nullptr, _IONBF, 0);
             return true;
+        }
         if (errno != EEXIST)
             return false;
     }
@@ -46,7 +50,6 @@ bool open_output(const std::string& target, OutputFile& output)
 
 bool finish_output(OutputFile& output, bool complete)
 {
-    complete = std::fflush(output.stream) == 0 && complete;
     complete = copy_permissions(output.target, output.stream) && complete;
     complete = std::fclose(output.stream) == 0 && complete;
     output.stream = nullptr;

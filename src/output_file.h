@@ -17,7 +17,7 @@
 namespace pixmar {
 
 struct OutputFile {
-    std::FILE* stream = nullptr;  // where to write; open between open_output and finish_output
+    std::FILE* stream = nullptr;  // unbuffered; open between open_output and finish_output
     std::string target;
     std::string temporary;
 };
