@@ -44,6 +44,20 @@ bool ends_with(const std::string& text, const char* suffix)
 
 std::string at_line(std::size_t number) { return "line " + std::to_string(number) + ": "; }
 
+// Text from the header as a message shows it: whole when short, otherwise its
+// start, cut at a character boundary and marked with its full length, so a
+// huge junk token makes a one-line message, not megabytes.
+std::string excerpt(const std::string& text)
+{
+    constexpr std::size_t kLongest = 40;
+    if (text.size() <= kLongest)
+        return text;
+    std::size_t cut = kLongest;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80)
+        --cut;  // not inside a UTF-8 sequence
+    return text.substr(0, cut) + "... (" + std::to_string(text.size()) + " bytes)";
+}
+
 // The macros in the order pixmar writes them, each with the exact spacing
 // between its name and its value.
 struct MacroKind {
@@ -142,7 +156,7 @@ HeaderProblem read_preamble(LineCursor& lines, ParsedHeader& header, std::size_t
             return HeaderProblem::bad_macros;
         }
         if (!parse_number(line.substr(open + 1, line.size() - open - 2), macro.value)) {
-            detail = at_line(lines.number) + "unreadable macro: " + line;
+            detail = at_line(lines.number) + "unreadable macro: " + excerpt(line);
             return HeaderProblem::bad_macros;
         }
         macro.seen = true;
@@ -158,8 +172,8 @@ HeaderProblem read_preamble(LineCursor& lines, ParsedHeader& header, std::size_t
     }
     for (std::size_t kind = 1; kind < kMacros.size(); ++kind) {
         if (macros[kind].prefix != macros[0].prefix) {
-            detail = at_line(macros[kind].line) + "the macros name two images: \"" + macros[0].prefix + "\" and \"" +
-                     macros[kind].prefix + "\"";
+            detail = at_line(macros[kind].line) + "the macros name two images: \"" + excerpt(macros[0].prefix) +
+                     "\" and \"" + excerpt(macros[kind].prefix) + "\"";
             return HeaderProblem::bad_macros;
         }
     }
@@ -211,7 +225,7 @@ HeaderProblem parse_header(const std::string& text, ParsedHeader& header, std::s
         }
         std::string bad;
         if (!parse_word_line(line, header.words, bad)) {
-            detail = at_line(lines.number) + "malformed word \"" + bad + "\"";
+            detail = at_line(lines.number) + "malformed word \"" + excerpt(bad) + "\"";
             return HeaderProblem::malformed_word;
         }
     }

@@ -30,6 +30,7 @@ enum PreviewStatus {
     kPreviewSizeDiffers = 9,
     kPreviewCannotWrite = 10,
     kPreviewNoMemory = 11,
+    kPreviewTooLarge = 12,
 };
 
 const char* const kUsage =
@@ -42,13 +43,16 @@ const char* const kUsage =
     "4 macros missing or inconsistent, 5 no array line, 6 malformed word or array\n"
     "not closed, 7 word count disagrees with the macros, 8 original cannot be read\n"
     "as a 24-bit bitmap, 9 original size differs, 10 preview cannot be written,\n"
-    "11 not enough memory.\n";
+    "11 not enough memory, 12 the picture is too large for a bitmap.\n";
 
 int fail(int status, const std::string& message)
 {
     std::fprintf(stderr, "pixmar-preview: %s\n", message.c_str());
     return status;
 }
+
+// A bitmap stores its width and height as signed 32-bit numbers.
+bool fits_bitmap(std::uint64_t width, std::uint64_t height) { return width <= INT32_MAX && height <= INT32_MAX; }
 
 int status_for(HeaderProblem problem)
 {
@@ -106,6 +110,10 @@ int run_preview(const std::vector<std::string>& arguments)
                                                  std::to_string(original.height) + ", the header " +
                                                  std::to_string(decoded.width) + " x " +
                                                  std::to_string(decoded.height));
+        if (!fits_bitmap(std::uint64_t(original.width) * 2, original.height))
+            return fail(kPreviewTooLarge, "side by side, the pictures are " +
+                                              std::to_string(std::uint64_t(original.width) * 2) +
+                                              " pixels wide, more than a bitmap holds");
         const Psnr psnr = measure_psnr(original, decoded);
         std::printf("PSNR: %.2f dB (red %.2f dB, green %.2f dB, blue %.2f dB)\n", psnr.overall, psnr.red,
                     psnr.green, psnr.blue);
@@ -125,6 +133,7 @@ int main(int argc, char** argv)
 {
     // The header's text, its words and the pictures are held whole; a header
     // too large for the memory there is gets a status of its own.
+    prepare_process();
     try {
         return run_preview(program_arguments(argc, argv));
     } catch (const std::bad_alloc&) {

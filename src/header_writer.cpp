@@ -92,6 +92,12 @@ DerivedNames derive_names(const std::string& input_path)
 
 int write_header_file(const std::string& input_path, PixelBuffer& pixels, bool magic_pink)
 {
+    // The path stands in the header's comment and names its macros: a line
+    // break would split those lines, and the header could not be read back.
+    if (input_path.find_first_of("\r\n") != std::string::npos) {
+        std::printf("ERROR: a header cannot be named after a path that holds a line break\n");
+        return 0;
+    }
     const DerivedNames names = derive_names(input_path);
     OutputFile output;
     if (!open_output(names.output_file, output)) {

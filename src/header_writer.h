@@ -41,7 +41,8 @@ struct DerivedNames {
 DerivedNames derive_names(const std::string& input_path);
 
 // Writes the header beside the input. Returns 1 when the complete file is in
-// place; 0 after printing why not. A failed run leaves no partial file and
+// place; 0 after printing why not (a path holding a line break is refused
+// before anything is created). A failed run leaves no partial file and
 // leaves an older header untouched.
 int write_header_file(const std::string& input_path, PixelBuffer& pixels, bool magic_pink);
 

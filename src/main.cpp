@@ -4,5 +4,6 @@
 
 int main(int argc, char** argv)
 {
+    pixmar::prepare_process();
     return pixmar::run_converter(pixmar::program_arguments(argc, argv));
 }

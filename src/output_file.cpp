@@ -27,8 +27,9 @@ std::string folder_of(const std::string& path)
 bool open_output(const std::string& target, OutputFile& output)
 {
     output.target = target;
-    // A folder at the target's name can never be replaced by a file.
-    if (is_folder(target))
+    // A folder at the target's name can never be replaced by a file, and a
+    // file its user may not write is not to be replaced behind their back.
+    if (is_folder(target) || is_write_protected(target))
         return false;
     const std::string folder = folder_of(target);
     for (int attempt = 0; attempt < 100; ++attempt) {
@@ -50,7 +51,7 @@ bool open_output(const std::string& target, OutputFile& output)
 
 bool finish_output(OutputFile& output, bool complete)
 {
-    complete = copy_permissions(output.target, output.stream) && complete;
+    complete = set_final_permissions(output.target, output.stream) && complete;
     complete = std::fclose(output.stream) == 0 && complete;
     output.stream = nullptr;
     // Only a complete file takes the target's name; an older one stays until then.

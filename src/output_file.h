@@ -4,8 +4,9 @@
 // The text goes to a new, exclusively created temporary file beside the
 // target, named pixmar-<process number>-<n>.tmp. Only when every write and the
 // close have succeeded is it renamed over the target, with the older target's
-// permission bits; on any failure, and on an interruption (SIGINT, SIGTERM,
-// SIGHUP, or a console event on Windows), it is removed. The target therefore
+// permission bits (until then only its owner may read it); on any failure,
+// and on an interruption (SIGINT, SIGTERM, SIGHUP, SIGQUIT, or a console
+// event on Windows), it is removed. The target therefore
 // holds either its older content or the complete new one.
 #pragma once
 
@@ -23,7 +24,8 @@ struct OutputFile {
 };
 
 // Creates the temporary file for `target`. False when it cannot be created
-// (a folder at the target's name, a folder that cannot be written).
+// (a folder at the target's name, a folder that cannot be written, a target
+// the running user may not write).
 bool open_output(const std::string& target, OutputFile& output);
 
 // Closes the stream and, when `complete` is true and the close succeeds,

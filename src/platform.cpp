@@ -1,7 +1,9 @@
 #include "platform.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <new>
 
 #ifdef _WIN32
@@ -81,6 +83,25 @@ BOOL WINAPI remove_guarded_on_console_event(DWORD event)
 
 }  // namespace
 
+void prepare_process()
+{
+    // A descriptor with no handle behind it (the caller closed it, or a GUI
+    // parent gave none) would be handed to the next file the C runtime opens.
+    for (int fd = 0; fd <= 2; ++fd) {
+        const std::intptr_t handle = _get_osfhandle(fd);
+        if (handle != -1 && handle != -2)
+            continue;
+        const int null_device = _open("NUL", fd == 0 ? _O_RDONLY : _O_WRONLY);
+        if (null_device >= 0 && null_device != fd) {
+            _dup2(null_device, fd);
+            _close(null_device);
+        }
+    }
+    // The C runtime has no line buffering (it buffers fully instead); unbuffered,
+    // it still hands each formatted message over in one write.
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
+}
+
 bool is_folder(const std::string& path)
 {
     const DWORD attributes = GetFileAttributesW(widen(path).c_str());
@@ -146,9 +167,15 @@ void release_guarded_file(bool remove)
     ReleaseSRWLockExclusive(&guard_lock);
 }
 
-// A read-only older header cannot be replaced on Windows at all, so there are
+bool is_write_protected(const std::string& path)
+{
+    const DWORD attributes = GetFileAttributesW(widen(path).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+}
+
+// A read-only header is refused before it is replaced, and Windows files have
 // no permission bits to carry over.
-bool copy_permissions(const std::string&, std::FILE*) { return true; }
+bool set_final_permissions(const std::string&, std::FILE*) { return true; }
 
 bool replace_file(const std::string& from, const std::string& to)
 {
@@ -187,14 +214,15 @@ bool seek_to(std::FILE* file, std::int64_t offset, int origin) { return fseeko(f
 
 std::int64_t position_of(std::FILE* file) { return ftello(file); }
 
-constexpr int kInterruptions[] = {SIGINT, SIGTERM, SIGHUP};
+constexpr int kInterruptions[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+constexpr std::size_t kInterruptionCount = std::size(kInterruptions);
 
 // The guarded file's name, prepared before the signal handlers can see it; the
 // handlers read only this pointer.
 std::atomic<const char*> guarded_path{nullptr};
 std::string guarded_storage;
-struct sigaction previous_actions[3];
-bool handler_installed[3];
+struct sigaction previous_actions[kInterruptionCount];
+bool handler_installed[kInterruptionCount];
 
 sigset_t interruption_set()
 {
@@ -222,7 +250,7 @@ void install_handlers()
     struct sigaction action = {};
     action.sa_handler = remove_guarded_and_reraise;
     action.sa_mask = interruption_set();
-    for (int i = 0; i < 3; ++i) {
+    for (std::size_t i = 0; i < kInterruptionCount; ++i) {
         sigaction(kInterruptions[i], nullptr, &previous_actions[i]);
         // A signal the caller ignores (nohup, for one) stays ignored.
         handler_installed[i] = previous_actions[i].sa_handler != SIG_IGN;
@@ -233,7 +261,7 @@ void install_handlers()
 
 void restore_handlers()
 {
-    for (int i = 0; i < 3; ++i) {
+    for (std::size_t i = 0; i < kInterruptionCount; ++i) {
         if (handler_installed[i])
             sigaction(kInterruptions[i], &previous_actions[i], nullptr);
         handler_installed[i] = false;
@@ -241,6 +269,23 @@ void restore_handlers()
 }
 
 }  // namespace
+
+void prepare_process()
+{
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        // The lowest free descriptor is `fd` itself.
+        const int null_device = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+        if (null_device >= 0 && null_device != fd) {
+            dup2(null_device, fd);
+            close(null_device);
+        }
+    }
+    std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
+    std::signal(SIGPIPE, SIG_IGN);
+    std::signal(SIGXFSZ, SIG_IGN);
+}
 
 bool is_folder(const std::string& path)
 {
@@ -277,7 +322,9 @@ std::FILE* create_guarded_file(const std::string& path)
     if (guarded_path.load()) {
         errno = EBUSY;
     } else {
-        const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        // Private while it is written: its final mode is set just before it
+        // replaces the header, so an older header's readers are never widened.
+        const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         file = fd < 0 ? nullptr : fdopen(fd, "wb");
         if (fd >= 0 && !file) {
             close(fd);
@@ -311,13 +358,26 @@ void release_guarded_file(bool remove)
     sigprocmask(SIG_SETMASK, &old_mask, nullptr);
 }
 
-bool copy_permissions(const std::string& model, std::FILE* file)
+bool is_write_protected(const std::string& path)
+{
+    // Effective IDs, as the write itself would be judged; root passes.
+    return faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0 && (errno == EACCES || errno == EPERM);
+}
+
+bool set_final_permissions(const std::string& model, std::FILE* file)
 {
     struct stat info;
-    // Nothing to copy from: the new file keeps 0666 less the umask.
-    if (stat(model.c_str(), &info) != 0 || !S_ISREG(info.st_mode))
-        return true;
-    return fchmod(fileno(file), info.st_mode & 0777) == 0;
+    mode_t mode = 0;
+    if (stat(model.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+        mode = info.st_mode & 0777;
+    } else {
+        // The umask can only be read by setting it; a one-pass program does
+        // so once, with no other thread to see the moment in between.
+        const mode_t mask = umask(0);
+        umask(mask);
+        mode = 0666 & ~mask;
+    }
+    return fchmod(fileno(file), mode) == 0;
 }
 
 bool replace_file(const std::string& from, const std::string& to)

@@ -13,6 +13,16 @@
 
 namespace pixmar {
 
+// Called first in every program's main, before anything opens a file. Any of
+// standard input, output and error that the caller closed is opened on the
+// null device, so that no file the program opens later takes its place and
+// receives its messages. Standard output is line-buffered, so a run that is
+// interrupted keeps every line it printed. On POSIX, SIGPIPE and SIGXFSZ are
+// ignored: a gone reader or a file-size limit then fails the write that met
+// it, which the program reports, instead of killing it with its temporary
+// file left behind.
+void prepare_process();
+
 // True when `path` names a folder now, following links.
 bool is_folder(const std::string& path);
 
@@ -30,19 +40,25 @@ bool seek_from_start(std::FILE* file, std::uint64_t offset);
 bool bytes_until_end(std::FILE* file, std::uint64_t& count);
 
 // Creates `path` exclusively (errno EEXIST when it exists) and opens it for
-// binary writing. From then until release_guarded_file, an interruption
-// (SIGINT, SIGTERM, SIGHUP; on Windows Ctrl-C, Ctrl-Break, closing the
-// console) removes the file before the process ends by that interruption.
-// One guarded file at a time; nullptr when it cannot be made.
+// binary writing, readable and writable by its owner only (POSIX). From then
+// until release_guarded_file, an interruption (SIGINT, SIGTERM, SIGHUP,
+// SIGQUIT; on Windows Ctrl-C, Ctrl-Break, closing the console) removes the
+// file before the process ends by that interruption. One guarded file at a
+// time; nullptr when it cannot be made.
 std::FILE* create_guarded_file(const std::string& path);
 
 // Ends the guard of the file made by create_guarded_file, after it has been
 // closed: removes it first when `remove` is set.
 void release_guarded_file(bool remove);
 
-// Gives the open `file` the permission bits of the existing file `model`;
-// true when `model` does not exist or has none to give (Windows).
-bool copy_permissions(const std::string& model, std::FILE* file);
+// True when `path` exists and the running user may not write it (a
+// read-only header): replacing it would ignore its owner's choice.
+bool is_write_protected(const std::string& path);
+
+// Gives the open `file` the permission bits it keeps once it replaces `model`:
+// those of the existing file `model`, or else 0666 less the umask, as a newly
+// created file has. True when set, or when the system has none (Windows).
+bool set_final_permissions(const std::string& model, std::FILE* file);
 
 // Moves `from` over `to` in one step, replacing a file that is there already.
 bool replace_file(const std::string& from, const std::string& to);

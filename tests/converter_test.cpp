@@ -2,11 +2,13 @@
 // of standard output, the exit status and the header file.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "test_support.h"
+#include "word_line.h"
 
 namespace {
 
@@ -257,20 +259,59 @@ TEST(Convert, OutputThatCannotBeCreatedFailsWithStatus6)
 }
 
 #ifndef _WIN32
-// Under a file-size limit, with SIGXFSZ ignored, writes fail with an error.
-TEST(Convert, AFailedWriteKeepsTheOlderHeader)
+// A line break in the path would split the header's comment and macro lines.
+TEST(Convert, APathWithALineBreakIsRefusedBeforeAnyOutput)
 {
-    ScratchFolder folder;
-    write_file(folder / "big.bmp", make_bitmap(64, 8, [](auto x, auto) { return x % 3 ? kRed : kBlue; }));
-    const std::vector<std::uint8_t> older(5000, 'o');
-    write_file(folder / "big.bmp.h", older);
-    const RunResult run = folder.run({"big.bmp"}, "ulimit -f 2; trap '' XFSZ; ");
-    EXPECT_EQ(run.out, kBanner + "Opening File: big.bmp\n" + info_lines(64, 8, 1536) +
-                           "Output File: big.bmp.h\nERROR: error writing file: big.bmp.h\n");
-    EXPECT_EQ(run.status, 6);
-    EXPECT_EQ(read_file(folder / "big.bmp.h"), std::string(older.begin(), older.end()));
-    EXPECT_EQ(folder.names(), (std::vector<std::string>{"big.bmp", "big.bmp.h"}));
+    for (const std::string path : {"a\nb.bmp", "a\rb.bmp", "line\r\n.bmp"}) {
+        SCOPED_TRACE(path);
+        ScratchFolder folder;
+        write_file(folder / path, staircase());
+        const RunResult run = folder.run({"-MP", path});
+        EXPECT_EQ(run.out, kBanner + "Magic Pink conversion is on.\nOpening File: " + path + "\n" +
+                               info_lines(6, 5, 100) +
+                               "ERROR: a header cannot be named after a path that holds a line break\n");
+        EXPECT_EQ(run.status, 6);
+        EXPECT_EQ(folder.names(), std::vector<std::string>{path});
+    }
 }
 #endif
+
+// A header of several output blocks (1024 x 1024 gives 6 MiB) is the scalar
+// reference formatter's text, line for line, with the switch off and on.
+TEST(Convert, AHeaderOfManyBlocksIsTheReferenceText)
+{
+    constexpr std::uint32_t kSide = 1024;
+    std::uint32_t state = 12345;
+    std::vector<Rgb> colors(std::size_t(kSide) * kSide);
+    for (Rgb& c : colors) {
+        state = state * 1103515245u + 12345u;
+        // One pixel in eight magic pink, so the pair rule has work in every row.
+        c = (state >> 29) == 0 ? kMagicPink : Rgb{std::uint8_t(state >> 8), std::uint8_t(state >> 16), std::uint8_t(state >> 24)};
+    }
+    const auto color = [&](std::uint32_t x, std::uint32_t y) { return colors[std::size_t(y) * kSide + x]; };
+    ScratchFolder folder;
+    write_file(folder / "big.bmp", make_bitmap(kSide, kSide, color));
+    for (const bool magic_pink : {false, true}) {
+        SCOPED_TRACE(magic_pink ? "switch on" : "switch off");
+        std::string expected = "/*\r\n * File  : big.bmp\r\n * Width : 1024\r\n * Height: 1024\r\n*/\r\n"
+                               "#define BIG_WIDTH   (1024)\r\n#define BIG_HEIGHT  (1024)\r\n"
+                               "#define BIG_SIZE   (1048576)\r\n\r\nconst unsigned long big_Bitmap[1024*1024]={\r\n";
+        char line[pixmar::kMaxWordLineBytes];
+        for (std::uint32_t y = 0; y < kSide; ++y) {
+            std::vector<std::uint8_t> row;
+            for (std::uint32_t x = 0; x < kSide; ++x)
+                row.insert(row.end(), {color(x, y).b, color(x, y).g, color(x, y).r});
+            for (std::uint32_t x = 0; x < kSide; x += 16)
+                expected.append(line, pixmar::format_word_line_scalar(row.data() + x * 3, 8, magic_pink, line));
+        }
+        expected += "};\r\n/* END OF FILE */\r\n";
+        const RunResult run = magic_pink ? folder.run({"-MP", "big.bmp"}) : folder.run({"big.bmp"});
+        ASSERT_EQ(run.status, 0) << run.out;
+        const std::string header = read_file(folder / "big.bmp.h");
+        ASSERT_GT(header.size(), std::size_t(6) << 20);
+        EXPECT_TRUE(header == expected) << "they differ from byte "
+                                        << std::mismatch(header.begin(), header.end(), expected.begin(), expected.end()).first - header.begin();
+    }
+}
 
 }  // namespace

@@ -8,7 +8,6 @@
 #include <csignal>
 #include <fcntl.h>
 #include <future>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -17,8 +16,6 @@
 #include "output_file.h"
 #include "platform.h"
 #include "test_support.h"
-
-extern char** environ;
 
 namespace {
 
@@ -33,71 +30,94 @@ bool has_temporary_file(const ScratchFolder& folder)
     return false;
 }
 
-// Starts pixmar on `input` inside `folder` with the interruptions at their
-// default action, whatever the test runner set, and its output discarded.
-pid_t start_pixmar(const ScratchFolder& folder, const std::string& input)
+// Runs `script` (pixmar as $1, the bitmap as $2, inside `folder`) and sends
+// `signal_number` once the run's temporary file exists. A run that ends before
+// its temporary file was seen proves nothing and is tried again; five in a row
+// fail the test. Returns the run's wait status, or -1 after those five.
+int signal_while_writing(const ScratchFolder& folder, const std::string& script, int signal_number,
+                         const std::vector<std::uint8_t>& older)
 {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    for (const int s : {SIGINT, SIGTERM, SIGHUP})
-        sigaddset(&defaults, s);
-    posix_spawnattr_setsigdefault(&attributes, &defaults);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
-    const std::string path = (folder.path() / input).string();
-    char* const argv[] = {const_cast<char*>(PIXMAR_EXE), const_cast<char*>(path.c_str()), nullptr};
-    pid_t pid = -1;
-    if (posix_spawn(&pid, PIXMAR_EXE, &actions, &attributes, argv, environ) != 0)
-        pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    return pid;
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        write_file(folder / "big.bmp.h", older);
+        const int pid = spawn_shell(script, {PIXMAR_EXE, (folder / "big.bmp").string()});
+        if (pid <= 0)
+            return -1;
+        int status = 0;
+        bool exited = false;
+        const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (!has_temporary_file(folder) && !exited && std::chrono::steady_clock::now() < give_up) {
+            exited = waitpid(pid, &status, WNOHANG) == pid;
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+        if (exited)
+            continue;
+        kill(pid, signal_number);
+        return wait_status(pid);
+    }
+    return -1;
 }
 
-// For each signal: start a conversion of a 48 MiB bitmap, wait until its
-// temporary file exists, then send the signal. A run that finishes before its
-// temporary file was seen is tried again; five in a row fail the test.
+std::vector<std::uint8_t> big_bitmap()
+{
+    return make_bitmap(4096, 4096, [](auto x, auto y) {
+        return Rgb{std::uint8_t(x * 7 + y), std::uint8_t(x ^ y), std::uint8_t(y * 3)};
+    });
+}
+
+// For each signal: a conversion of a 48 MiB bitmap signalled while its
+// temporary file exists ends by that signal and leaves the folder as it was.
+// No core file: SIGQUIT's default action would write one.
 TEST(Interruption, ASignalWhileWritingLeavesOnlyTheBitmapAndTheOlderHeader)
 {
     ScratchFolder folder;
-    write_file(folder / "big.bmp", make_bitmap(4096, 4096, [](auto x, auto y) {
-                   return Rgb{std::uint8_t(x * 7 + y), std::uint8_t(x ^ y), std::uint8_t(y * 3)};
-               }));
+    write_file(folder / "big.bmp", big_bitmap());
     const std::vector<std::uint8_t> older = {'o', 'l', 'd', '\r', '\n'};
-    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
         SCOPED_TRACE(strsignal(signal_number));
-        write_file(folder / "big.bmp.h", older);
-        bool interrupted = false;
-        for (int attempt = 0; attempt < 5 && !interrupted; ++attempt) {
-            const pid_t pid = start_pixmar(folder, "big.bmp");
-            ASSERT_GT(pid, 0);
-            int status = 0;
-            bool exited = false;
-            const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-            while (!has_temporary_file(folder) && !exited && std::chrono::steady_clock::now() < give_up) {
-                exited = waitpid(pid, &status, WNOHANG) == pid;
-                std::this_thread::sleep_for(std::chrono::microseconds(200));
-            }
-            if (!exited) {
-                kill(pid, signal_number);
-                ASSERT_EQ(waitpid(pid, &status, 0), pid);
-            }
-            // A run that ended before it was signalled proves nothing: try again.
-            if (exited || (WIFEXITED(status) && WEXITSTATUS(status) == 0)) {
-                write_file(folder / "big.bmp.h", older);
-                continue;
-            }
-            interrupted = true;
-            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal_number) << "status " << status;
-        }
-        ASSERT_TRUE(interrupted) << "five runs finished before their temporary file was seen";
+        int status = 0;
+        // A run that finished between the look and the signal proves nothing either.
+        for (int attempt = 0; attempt < 5 && (attempt == 0 || (WIFEXITED(status) && WEXITSTATUS(status) == 0));
+             ++attempt)
+            status = signal_while_writing(folder, "ulimit -c 0; exec \"$1\" \"$2\" >/dev/null", signal_number, older);
+        ASSERT_NE(status, -1) << "five runs finished before their temporary file was seen";
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal_number) << "status " << status;
         EXPECT_EQ(folder.names(), (std::vector<std::string>{"big.bmp", "big.bmp.h"}));
         EXPECT_EQ(read_file(folder / "big.bmp.h"), std::string(older.begin(), older.end()));
     }
+}
+
+// A signal the caller ignores, as nohup ignores SIGHUP, stays ignored: the
+// run goes on and writes the whole header.
+TEST(Interruption, AnIgnoredSignalStaysIgnored)
+{
+    ScratchFolder folder;
+    write_file(folder / "big.bmp", big_bitmap());
+    const int status = signal_while_writing(folder, "trap '' HUP; exec \"$1\" \"$2\" >/dev/null", SIGHUP, {'o'});
+    ASSERT_TRUE(WIFEXITED(status)) << "status " << status;
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(folder.names(), (std::vector<std::string>{"big.bmp", "big.bmp.h"}));
+    const std::string header = read_file(folder / "big.bmp.h");
+    // The same run, not signalled, makes the whole header.
+    ASSERT_EQ(wait_status(spawn_shell("exec \"$1\" \"$2\" >/dev/null", {PIXMAR_EXE, (folder / "big.bmp").string()})), 0);
+    EXPECT_TRUE(header == read_file(folder / "big.bmp.h")) << "the header was cut short at " << header.size();
+}
+
+// SIGKILL cannot be caught, so its temporary file stays; while a private
+// header (0600) is rewritten, that file is private too, whatever the umask.
+TEST(Interruption, AKilledRunLeavesOnlyAPrivateTemporaryFile)
+{
+    ScratchFolder folder;
+    write_file(folder / "big.bmp", big_bitmap());
+    write_file(folder / "big.bmp.h", {'o'});
+    ASSERT_EQ(chmod((folder / "big.bmp.h").c_str(), 0600), 0);
+    const int status = signal_while_writing(folder, "umask 022; exec \"$1\" \"$2\" >/dev/null", SIGKILL, {'o'});
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "status " << status;
+    const std::vector<std::string> names = folder.names();
+    ASSERT_EQ(names.size(), 3u);
+    ASSERT_EQ(names[2].rfind("pixmar-", 0), 0u) << names[2];
+    struct stat info;
+    ASSERT_EQ(stat((folder / names[2]).c_str(), &info), 0);
+    EXPECT_EQ(int(info.st_mode & 0777), 0600) << std::oct << (info.st_mode & 0777);
 }
 
 TEST(Interruption, AReplacedHeaderKeepsItsPermissionBits)
@@ -108,7 +128,7 @@ TEST(Interruption, AReplacedHeaderKeepsItsPermissionBits)
         int expected;
     };
     const ModeCase cases[] = {
-        {0640, 022, 0640}, {0600, 022, 0600}, {0444, 022, 0444}, {0664, 077, 0664}, {-1, 022, 0644}, {-1, 077, 0600},
+        {0640, 022, 0640}, {0600, 022, 0600}, {0604, 022, 0604}, {0664, 077, 0664}, {-1, 022, 0644}, {-1, 077, 0600},
     };
     ScratchFolder folder;
     write_file(folder / "in.bmp", make_bitmap(4, 2, [](auto, auto) { return kRed; }));

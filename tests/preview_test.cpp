@@ -95,10 +95,15 @@ TEST(Preview, WhatIsNotAHeaderGetsItsMessageAndStatus)
          "pixmar-preview: in.h: no _HEIGHT macro\n", 4},
         {"sizes disagree", "#define A_WIDTH   (4)\n#define A_HEIGHT  (1)\n#define A_SIZE   (8)\n",
          "pixmar-preview: in.h: the macros disagree: width 4, height 1, size 8\n", 4},
+        {"odd width", "#define A_WIDTH   (3)\n#define A_HEIGHT  (1)\n#define A_SIZE   (3)\n",
+         "pixmar-preview: in.h: the macros disagree: width 3, height 1, size 3\n", 4},
         {"no array", "#define A_WIDTH   (4)\n#define A_HEIGHT  (1)\n#define A_SIZE   (4)\n",
          "pixmar-preview: in.h: no array line (const unsigned long ..._Bitmap[...]={) in its 3 lines\n", 5},
         {"bad digit", good + "0x00800080, 0x0080G080, \r\n};\r\n",
          "pixmar-preview: in.h: line 9: malformed word \"0x0080G080,\"\n", 6},
+        // A huge junk token is shown as its start and its length.
+        {"junk token", good + "0x" + std::string(1000, '7') + ",\r\n};\r\n",
+         "pixmar-preview: in.h: line 9: malformed word \"0x" + std::string(38, '7') + "... (1003 bytes)\"\n", 6},
         {"not closed", good + "0x00800080, 0x00800080, \r\n", "pixmar-preview: in.h: line 8: the array is not closed with \"};\"\n", 6},
         {"too few words", good + "0x00800080, \r\n};\r\n",
          "pixmar-preview: in.h: line 10: 1 words, but 4 x 1 pixels need 2\n", 7},
@@ -117,6 +122,16 @@ TEST(Preview, WhatIsNotAHeaderGetsItsMessageAndStatus)
     write_file(folder / "in.h", std::vector<std::uint8_t>(words.begin(), words.end()));
     write_file(folder / "other.bmp", make_bitmap(2, 2, [](auto, auto) { return kWhite; }));
     write_file(folder / "junk.bmp", {'B', 'M', 1, 2, 3});
+    std::vector<std::uint8_t> deep = make_bitmap(4, 1, [](auto, auto) { return kWhite; });
+    put_u16(deep, kBitCount, 32);
+    write_file(folder / "deep.bmp", deep);
+    // 2147483646 x 0 fits a bitmap; twice that, side by side, does not.
+    const std::string wide = "#define W_WIDTH   (2147483646)\n#define W_HEIGHT  (0)\n#define W_SIZE   (0)\n"
+                             "const unsigned long w_Bitmap[0*2147483646]={\n};\n";
+    write_file(folder / "wide.h", std::vector<std::uint8_t>(wide.begin(), wide.end()));
+    std::vector<std::uint8_t> wide_bitmap = make_bitmap(2, 0, [](auto, auto) { return kWhite; });
+    put_u32(wide_bitmap, kWidth, 2147483646);
+    write_file(folder / "wide.bmp", wide_bitmap);
     const struct {
         std::vector<std::string> arguments;
         std::string expected;
@@ -124,12 +139,15 @@ TEST(Preview, WhatIsNotAHeaderGetsItsMessageAndStatus)
     } runs[] = {
         {{"missing.h"}, "pixmar-preview: cannot open missing.h\n", 2},
         {{"in.h", "junk.bmp"}, "pixmar-preview: cannot read junk.bmp as a 24-bit bitmap that pixmar converts\n", 8},
+        {{"in.h", "deep.bmp"}, "pixmar-preview: cannot read deep.bmp as a 24-bit bitmap that pixmar converts\n", 8},
         {{"in.h", "other.bmp"}, "pixmar-preview: other.bmp is 2 x 2, the header 4 x 1\n", 9},
+        {{"wide.h", "wide.bmp"},
+         "pixmar-preview: side by side, the pictures are 4294967292 pixels wide, more than a bitmap holds\n", 12},
         {{"in.h"}, "Preview: in.h.preview.bmp\n", 0},
         {{"--version"}, "pixmar-preview 1.0\n", 0},
     };
     for (const auto& r : runs) {
-        SCOPED_TRACE(r.arguments[0]);
+        SCOPED_TRACE(r.arguments.back());
         const RunResult run = folder.run_program(PIXMAR_PREVIEW_EXE, r.arguments);
         EXPECT_EQ(run.out, r.expected);
         EXPECT_EQ(run.status, r.status);

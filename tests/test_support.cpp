@@ -15,8 +15,12 @@
 #include <windows.h>
 #define getpid _getpid
 #else
+#include <csignal>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+extern char** environ;
 #endif
 
 namespace pixmar_test {
@@ -162,6 +166,44 @@ RunResult ScratchFolder::run_program(const std::string& program, const std::vect
     fs::remove(captured);
     return result;
 }
+
+#ifndef _WIN32
+int spawn_shell(const std::string& script, const std::vector<std::string>& arguments, int output)
+{
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (output == kCloseOutput)
+        posix_spawn_file_actions_addclose(&actions, 1);
+    else if (output >= 0)
+        posix_spawn_file_actions_adddup2(&actions, output, 1);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t all, none;
+    sigfillset(&all);
+    sigemptyset(&none);
+    posix_spawnattr_setsigdefault(&attributes, &all);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    std::vector<std::string> words = {"sh", "-c", script, "sh"};
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    if (posix_spawn(&pid, "/bin/sh", &actions, &attributes, argv.data(), environ) != 0)
+        pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
+    return int(pid);
+}
+
+int wait_status(int pid)
+{
+    int status = 0;
+    return waitpid(pid_t(pid), &status, 0) == pid ? status : -1;
+}
+#endif
 
 std::string utf8(const fs::path& path)
 {

@@ -77,6 +77,21 @@ private:
     std::filesystem::path path_;
 };
 
+#ifndef _WIN32
+inline constexpr int kInheritOutput = -1, kCloseOutput = -2;
+
+// Starts `script` in /bin/sh with $1, $2, ... set to `arguments`, with every
+// signal at its default action and none blocked, whatever the test runner
+// set, so that each test sets exactly what it is about. Its standard output
+// is the runner's, closed, or the descriptor `output`. Returns the process
+// number, or -1.
+int spawn_shell(const std::string& script, const std::vector<std::string>& arguments = {},
+                int output = kInheritOutput);
+
+// Waits for the process and returns its raw wait status.
+int wait_status(int pid);
+#endif
+
 // The pixel at column x, row y (0 at the top) of a bottom-up 24-bit bitmap file.
 Rgb pixel_of_bitmap(const std::string& file, std::uint32_t x, std::uint32_t y);
 
