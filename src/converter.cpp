@@ -64,11 +64,28 @@ int read_bitmap(const std::string& path, PixelBuffer& pixels)
     return status;
 }
 
+const char* const kUsage =
+    "Usage: pixmar <filename>\n"
+    "       pixmar -MP <filename>\n"
+    "Converts an uncompressed 24-bit bitmap into a C header of YCbCr 4:2:2 words,\n"
+    "written beside it as <filename>.h. The second form turns the Magic Pink rule\n"
+    "on (any first argument does): in a pixel pair of which only one pixel is\n"
+    "magic pink (red 255, green 0, blue 255), that pixel turns black, so the key\n"
+    "colour stays only in wholly pink pairs. The header's names come from the\n"
+    "whole path: run it from the bitmap's folder. A file named --help converts\n"
+    "as ./--help. Exit statuses and more: man pixmar\n";
+
 }  // namespace
 
 int run_converter(const std::vector<std::string>& arguments)
 {
+    // The banner names the version, so --version prints only the banner.
     std::printf("Pixmar Converter, Version 1.0, (c) the Pixmar authors\n");
+    if (arguments.size() == 1 && (arguments[0] == "--help" || arguments[0] == "--version")) {
+        if (arguments[0] == "--help")
+            std::printf("%s", kUsage);
+        return kExitDone;
+    }
     if (arguments.size() != 1 && arguments.size() != 2) {
         std::printf("Args:  <-MP> <filename>\n");
         return kExitUsage;

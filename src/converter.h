@@ -18,7 +18,9 @@ enum ExitStatus {
 };
 
 // Runs one conversion with the arguments that follow the program name and
-// returns the exit status. Every message goes to standard output.
+// returns the exit status. Every message goes to standard output. A lone
+// "--help" or "--version" prints the usage or the banner alone and opens
+// nothing.
 int run_converter(const std::vector<std::string>& arguments);
 
 }  // namespace pixmar

@@ -152,6 +152,35 @@ TEST(Convert, UsageNeedsOneOrTwoArguments)
     }
 }
 
+// Only a lone --help or --version is an option; anything else is a path as
+// before, and a file of that name converts when its path says ./ first.
+TEST(Convert, HelpAndVersionAloneOpenNothing)
+{
+    ScratchFolder folder;
+    write_file(folder / "--help", staircase());
+    struct OptionCase {
+        std::vector<std::string> arguments;
+        std::string out_start;
+        int status;
+    };
+    const OptionCase cases[] = {
+        {{"--version"}, kBanner, 0},
+        {{"--help"}, kBanner + "Usage: pixmar <filename>\n       pixmar -MP <filename>\n", 0},
+        {{"--Help"}, kBanner + "Opening File: --Help\nCan't open: --Help\n", 2},
+        {{"--version", "--help"}, kBanner + "Magic Pink conversion is on.\nOpening File: --help\n", 0},
+        {{"./--help"}, kBanner + "Opening File: ./--help\n", 0},
+    };
+    for (const OptionCase& c : cases) {
+        SCOPED_TRACE(c.arguments.back());
+        const RunResult run = folder.run(c.arguments);
+        EXPECT_EQ(run.out.substr(0, c.out_start.size()), c.out_start);
+        EXPECT_EQ(run.status, c.status);
+    }
+    const RunResult help = folder.run({"--help"});
+    EXPECT_NE(help.out.find("man pixmar\n"), std::string::npos) << help.out;
+    EXPECT_EQ(folder.run({"--version"}).out, kBanner);
+}
+
 TEST(Convert, TheLastOfTwoArgumentsIsThePath)
 {
     ScratchFolder folder;
