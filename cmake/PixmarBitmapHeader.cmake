@@ -4,9 +4,31 @@
 # the source tree) and adds its folder to <target>'s include path, so the
 # program writes #include "logo.bmp.h". A header is made again when its bitmap
 # or the tool changes. The tool derives the macro and array names from the path
-# it is given, so it runs on a copy under the bitmap's bare file name:
+# it is given, so it runs on a stand-in under the bitmap's bare file name:
 # assets/logo.bmp gives LOGO_WIDTH and logo_Bitmap. MAGIC_PINK turns the
 # Magic Pink pair rule on.
+#
+# The stand-in is a symbolic link made once, at configure time, so that the
+# build runs one process per header: pixmar itself. Where no link can be made
+# (Windows without the privilege), or where PIXMAR_BITMAP_COPIES is set, each
+# conversion copies the bitmap, converts the copy and removes it, through this
+# file run as a script; a refused bitmap then leaves nothing behind either.
+
+# Script mode: the copy, the conversion and the removal of one header.
+#   cmake -DPIXMAR_TOOL=... -DPIXMAR_SWITCH=... -DPIXMAR_SOURCE=... -DPIXMAR_NAME=... -P PixmarBitmapHeader.cmake
+if(CMAKE_SCRIPT_MODE_FILE STREQUAL CMAKE_CURRENT_LIST_FILE)
+  file(REMOVE "${PIXMAR_NAME}")  # a link left from a configure that made links: never copy through it
+  execute_process(COMMAND "${CMAKE_COMMAND}" -E copy "${PIXMAR_SOURCE}" "${PIXMAR_NAME}" RESULT_VARIABLE status)
+  if(status EQUAL 0)
+    execute_process(COMMAND "${PIXMAR_TOOL}" ${PIXMAR_SWITCH} "${PIXMAR_NAME}" RESULT_VARIABLE status)
+  endif()
+  file(REMOVE "${PIXMAR_NAME}")
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "pixmar did not convert ${PIXMAR_SOURCE} (${status})")
+  endif()
+  return()
+endif()
+
 include_guard(GLOBAL)
 
 function(pixmar_add_bitmap_header target)
@@ -47,12 +69,36 @@ function(pixmar_add_bitmap_header target)
         "and underscores and does not start with a digit (for example '${suggestion}${extension}').")
     endif()
 
+    # One header a bare name in a target's folder; names that differ only in
+    # case would also clash on a case-blind file system and in the macros.
+    string(TOLOWER "${name}" key)
+    get_property(earlier TARGET ${target} PROPERTY "PIXMAR_BITMAP_${key}")
+    if(earlier)
+      message(FATAL_ERROR
+        "pixmar_add_bitmap_header: '${earlier}' and '${source}' would both become the header "
+        "'${name}.h' of target '${target}', with the same C names. Rename one of them, "
+        "or list a bitmap only once.")
+    endif()
+    set_property(TARGET ${target} PROPERTY "PIXMAR_BITMAP_${key}" "${source}")
+
     set(header "${folder}/${name}.h")
+    set(linked FALSE)
+    file(REMOVE "${folder}/${name}")
+    if(NOT PIXMAR_BITMAP_COPIES)
+      file(CREATE_LINK "${source}" "${folder}/${name}" RESULT link_result SYMBOLIC)
+      if(link_result EQUAL 0)
+        set(linked TRUE)
+      endif()
+    endif()
+    if(linked)
+      set(convert Pixmar::pixmar ${switch} "${name}")
+    else()
+      set(convert "${CMAKE_COMMAND}" "-DPIXMAR_TOOL=$<TARGET_FILE:Pixmar::pixmar>" "-DPIXMAR_SWITCH=${switch}"
+                  "-DPIXMAR_SOURCE=${source}" "-DPIXMAR_NAME=${name}" -P "${CMAKE_CURRENT_FUNCTION_LIST_FILE}")
+    endif()
     add_custom_command(
       OUTPUT "${header}"
-      COMMAND "${CMAKE_COMMAND}" -E copy "${source}" "${folder}/${name}"
-      COMMAND Pixmar::pixmar ${switch} "${name}"
-      COMMAND "${CMAKE_COMMAND}" -E remove "${folder}/${name}"
+      COMMAND ${convert}
       WORKING_DIRECTORY "${folder}"
       DEPENDS "${source}" Pixmar::pixmar "$<TARGET_FILE:Pixmar::pixmar>"
       COMMENT "Converting ${name} into ${name}.h"

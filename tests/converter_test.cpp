@@ -166,7 +166,7 @@ TEST(Convert, HelpAndVersionAloneOpenNothing)
     const OptionCase cases[] = {
         {{"--version"}, kBanner, 0},
         {{"--help"}, kBanner + "Usage: pixmar <filename>\n       pixmar -MP <filename>\n", 0},
-        {{"--Help"}, kBanner + "Opening File: --Help\nCan't open: --Help\n", 2},
+        {{"-help"}, kBanner + "Opening File: -help\nCan't open: -help\n", 2},
         {{"--version", "--help"}, kBanner + "Magic Pink conversion is on.\nOpening File: --help\n", 0},
         {{"./--help"}, kBanner + "Opening File: ./--help\n", 0},
     };

@@ -56,5 +56,45 @@ if [ "$mode" = installed ]; then
   fi
   grep -q "2nd-logo.bmp" "$work/bad.log" && grep -q "image_2nd_logo.bmp" "$work/bad.log" ||
     { cat "$work/bad.log"; fail "the message does not name the file and a new name"; }
+
+  # Two bitmaps of one bare name in one target stop the configure step,
+  # naming both files.
+  mkdir -p "$work/twice/assets/hud"
+  cp "$work/sample.bmp" "$work/twice/assets/logo.bmp"
+  cp "$work/sample.bmp" "$work/twice/assets/hud/logo.bmp"
+  printf 'cmake_minimum_required(VERSION 3.20)\nproject(Twice C)\nfind_package(Pixmar REQUIRED)\nadd_executable(twice twice.c)\npixmar_add_bitmap_header(twice BITMAPS assets/logo.bmp assets/hud/logo.bmp)\n' >"$work/twice/CMakeLists.txt"
+  echo 'int main(void) { return 0; }' >"$work/twice/twice.c"
+  if cmake -S "$work/twice" -B "$work/twice/build" -G "$generator" "$where" >"$work/twice.log" 2>&1; then
+    fail "two bitmaps named logo.bmp were accepted"
+  fi
+  grep -q "twice/assets/logo.bmp' and" "$work/twice.log" && grep -q "twice/assets/hud/logo.bmp' would both" "$work/twice.log" ||
+    { cat "$work/twice.log"; fail "the message does not name both files"; }
+
+  # A refused bitmap fails the build and leaves nothing behind in the build
+  # tree but the stand-in link made at configure time, with links and with copies.
+  mkdir "$work/refused"
+  printf 'GIF89a, not a bitmap' >"$work/refused/logo.bmp"
+  printf 'cmake_minimum_required(VERSION 3.20)\nproject(Refused C)\nfind_package(Pixmar REQUIRED)\nadd_executable(refused refused.c)\npixmar_add_bitmap_header(refused BITMAPS logo.bmp)\n' >"$work/refused/CMakeLists.txt"
+  echo 'int main(void) { return 0; }' >"$work/refused/refused.c"
+  for copies in OFF ON; do
+    rm -rf "$work/refused/build"
+    cmake -S "$work/refused" -B "$work/refused/build" -G "$generator" "$where" -DPIXMAR_BITMAP_COPIES=$copies >/dev/null
+    if cmake --build "$work/refused/build" >"$work/refused.log" 2>&1; then
+      fail "a refused bitmap built (copies $copies)"
+    fi
+    grep -q "Header error: bad type" "$work/refused.log" || { cat "$work/refused.log"; fail "pixmar's message is not shown"; }
+    left=$(ls -A "$work/refused/build/pixmar_headers/refused")
+    expected_left=logo.bmp; [ "$copies" = ON ] && expected_left=
+    [ "$left" = "$expected_left" ] || fail "a refused bitmap left '$left' (copies $copies)"
+    [ "$copies" = ON ] || [ -L "$work/refused/build/pixmar_headers/refused/logo.bmp" ] || fail "the stand-in is not a link"
+  done
+  [ "$(cat "$work/refused/logo.bmp")" = "GIF89a, not a bitmap" ] || fail "the refused bitmap itself was changed"
+
+  # Where links are not used, copies made at build time give the same headers.
+  cmake -S "$work/consumer" -B "$work/copies" -G "$generator" "$where" -DPIXMAR_BITMAP_COPIES=ON >/dev/null
+  cmake --build "$work/copies" >"$work/copies.log" 2>&1 || { cat "$work/copies.log"; fail "the build with copies"; }
+  cmp "$work/build/pixmar_headers/show_sample_c/sample.bmp.h" "$work/copies/pixmar_headers/show_sample_c/sample.bmp.h" ||
+    fail "a header made from a copy differs"
+  [ "$(ls "$work/copies/pixmar_headers/show_sample_c")" = "sample.bmp.h" ] || fail "the copy was left behind"
 fi
 echo "consumer ($mode): built, ran, and made its headers again exactly when needed"
