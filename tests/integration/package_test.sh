@@ -3,9 +3,10 @@
 # archive unpacks to one folder that is itself a prefix, the Debian package
 # has Debian's file name and layout, and lintian (when installed) reports no
 # error and no warning on it.
-#   package_test.sh BUILD_DIR
+# The README's lines that unpack the archive into a new folder run as written.
+#   package_test.sh BUILD_DIR README
 set -eu
-build=$1
+build=$1 readme=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "FAILED: $*"; exit 1; }
@@ -25,6 +26,16 @@ for file in bin/pixmar bin/pixmar-preview share/man/man1/pixmar.1.gz share/man/m
   grep -qx "$top/$file" "$work/tgz.txt" || { cat "$work/tgz.txt"; fail "$top/$file missing from the archive"; }
 done
 [ -z "$(grep -v "^$top/" "$work/tgz.txt")" ] || fail "the archive holds more than its top folder $top/"
+
+# The README's unpacking lines, in a home of their own, from a folder whose
+# build/ holds the packages.
+mkdir -p "$work/checkout" "$work/home"
+ln -s "$work" "$work/checkout/build"
+unpack=$(grep -m 1 '^mkdir -p "$HOME/opt" && tar -xzf' "$readme") || fail "the README has no unpacking line"
+path_line=$(grep -m 1 '^export PATH="$HOME/opt/' "$readme") || fail "the README has no PATH line"
+(cd "$work/checkout" && HOME="$work/home" && export HOME && eval "$unpack" && eval "$path_line" &&
+  pixmar --version >"$work/version.txt") || fail "the README's unpacking lines: $unpack"
+grep -q "Version 1.0" "$work/version.txt" || fail "the unpacked pixmar printed $(cat "$work/version.txt")"
 
 if command -v lintian >/dev/null; then
   lintian "$deb" >"$work/lintian.txt" 2>&1 || true

@@ -34,7 +34,28 @@ recipe() {
 }
 mkdir -p "$work/recipe"
 if convert -version 2>/dev/null | grep -q ImageMagick; then
-  recipe ImageMagick "$(line 'convert logo.png')" 'convert -size 64x48 xc:red -fill blue -draw "rectangle 8,8 30,30" logo.png'
+  recipe ImageMagick "$(line 'convert logo.png -alpha')" 'convert -size 64x48 xc:red -fill blue -draw "rectangle 8,8 30,30" logo.png'
+  # An odd width: cropped to 62 columns, or extended to 64.
+  odd='convert -size 63x48 xc:red -fill blue -draw "rectangle 8,8 30,30" logo.png'
+  recipe "ImageMagick crop" "$(line 'convert logo.png -crop')" "$odd"
+  grep -q "Width, Height=(62,48)" "$work/pixmar.log" || fail "the crop recipe did not give 62 x 48"
+  recipe "ImageMagick extent" "$(line 'convert logo.png -background')" "$odd"
+  grep -q "Width, Height=(64,48)" "$work/pixmar.log" || fail "the extent recipe did not give 64 x 48"
+
+  # Transparency to magic pink: a 4 x 2 red sprite whose top-left pixel and
+  # bottom-left pair are transparent, with one pixel at 70% and one at 30%
+  # opacity (kept, and made pink). Worked by hand: transparent beside red
+  # gives black beside red, 0x006A4CBF; red beside 30% red, 0x4C6A00BF.
+  mkdir -p "$work/sprite"
+  (cd "$work/sprite" &&
+    convert -size 4x2 xc:red -alpha set -channel A \
+      -fx "(j==0&&i==0)||(j==1&&i<2)?0:(j==0&&i==3?0.7:(j==1&&i==3?0.3:1))" +channel sprite.png &&
+    sh -c "$(line 'convert sprite.png')" &&
+    sh -c "$(line 'pixmar -MP sprite.bmp' | sed "s|^pixmar|'$pixmar'|")" >/dev/null) ||
+    fail "the transparency recipe"
+  words=$(grep '^0x' "$work/sprite/sprite.bmp.h" | tr -d '\r\n')
+  [ "$words" = "0x006A4CBF, 0x4C544CFF, 0x69D469EA, 0x4C6A00BF, " ] || fail "the transparency recipe gave $words"
+  echo "recipe transparency: transparent pixels became magic pink, half-covered pairs black and red"
 else
   echo "recipe ImageMagick: skipped, ImageMagick is not installed"
 fi
@@ -91,6 +112,52 @@ expected="64 x 48: 255 128 255 128, 225 0 225 148, 192 pink"
 [ "$("$work/c/show")" = "$expected" ] || fail "the C code printed $("$work/c/show"), expected $expected"
 echo "C code: compiles as C99 in two files and unpacks the words"
 
+# --- C++ and C mixed: the defining file as C++ (images.cpp, the README's
+# images.c text) and as C, with a C++ main and a C file that both use the
+# array. One copy: both see it at one address, and one symbol defines it.
+if command -v c++ >/dev/null; then
+  cp "$work/c/images.c" "$work/c/images.cpp"
+  cat >"$work/c/other.c" <<'CODE'
+#include "images.h"
+#include "unpack.h"
+
+const unsigned long *array_seen_from_c(void) { return logo_Bitmap; }
+int unpack_from_c(void) { return pixmar_unpack(logo_Bitmap[4]).cr; }
+CODE
+  cat >"$work/c/main.cpp" <<'CODE'
+#include <cstdio>
+
+#include "images.h"
+#include "unpack.h"
+
+extern "C" const unsigned long *array_seen_from_c(void);
+extern "C" int unpack_from_c(void);
+
+int main()
+{
+    int pink = 0;
+    for (int i = 0; i < logo_width * logo_height / 2; ++i)
+        pink += pixmar_is_magic_pink(logo_Bitmap[i]);
+    std::printf("%s, %d pink, cr %d\n", array_seen_from_c() == logo_Bitmap ? "one copy" : "two copies", pink,
+                unpack_from_c());
+    return 0;
+}
+CODE
+  flags="-Wall -Wextra -pedantic -Werror"
+  for definer in images.cpp images.c; do
+    (cd "$work/c" && rm -f ./*.o &&
+      cc -std=c99 $flags -c other.c && c++ -std=c++17 $flags -c main.cpp &&
+      if [ "$definer" = images.c ]; then cc -std=c99 $flags -c images.c; else c++ -std=c++17 $flags -c images.cpp; fi &&
+      c++ -o mixed main.o other.o images.o) 2>"$work/cxx.log" ||
+      { cat "$work/cxx.log"; fail "C and C++ with $definer do not compile and link"; }
+    [ "$("$work/c/mixed")" = "one copy, 192 pink, cr 148" ] || fail "with $definer the program printed $("$work/c/mixed")"
+    [ "$(nm "$work/c/mixed" | grep -c ' [RD] logo_Bitmap$')" = 1 ] || fail "with $definer logo_Bitmap is not defined once"
+  done
+  echo "C++ code: images.cpp or images.c with C and C++ files links one copy of the picture"
+else
+  echo "C++ code: skipped, no C++ compiler"
+fi
+
 # --- The Make rule.
 if command -v make >/dev/null; then
   mkdir -p "$work/make/assets"
@@ -104,7 +171,14 @@ if command -v make >/dev/null; then
   (cd "$work/make" && make -s PIXMAR="$pixmar" gen/good.bmp.h >/dev/null) || fail "the Make rule on a good bitmap"
   [ "$(ls "$work/make/gen")" = "good.bmp.h" ] || fail "the Make rule left: $(ls "$work/make/gen")"
   grep -q "GOOD_WIDTH   (64)" "$work/make/gen/good.bmp.h" || fail "the Make rule's names"
-  echo "Make rule: a failed conversion leaves nothing behind, a good one only its header"
+  # A tool path relative to the Makefile's folder, as the README shows it.
+  mkdir -p "$work/pixmar/build"
+  cp "$pixmar" "$work/pixmar/build/pixmar"
+  rm -f "$work/make/gen/good.bmp.h"
+  (cd "$work/make" && make -s PIXMAR=../pixmar/build/pixmar gen/good.bmp.h >/dev/null) ||
+    fail "the Make rule with a relative tool path"
+  [ "$(ls "$work/make/gen")" = "good.bmp.h" ] || fail "the Make rule with a relative path left: $(ls "$work/make/gen")"
+  echo "Make rule: a failed conversion leaves nothing behind, a good one only its header, with any tool path"
 else
   echo "Make rule: skipped, make is not installed"
 fi
