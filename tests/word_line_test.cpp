@@ -136,4 +136,12 @@ TEST(VectorWords, KnownWords)
 
 }  // namespace
 
+#else
+
+TEST(VectorWords, RunOnlyOnX86)
+{
+    GTEST_SKIP() << "this processor has no vector formatter: the scalar one, whose bytes the other tests check, "
+                    "serves it";
+}
+
 #endif
