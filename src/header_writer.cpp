@@ -1,8 +1,12 @@
 #include "header_writer.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdio>
+#include <mutex>
 #include <string>
+#include <system_error>
+#include <thread>
 
 #include "output_file.h"
 #include "platform.h"
@@ -12,7 +16,7 @@ namespace pixmar {
 
 namespace {
 
-// Text is built in this buffer and written in blocks of about its size, so
+// Text is built in blocks of this size and written a block at a time, so
 // memory stays flat however large the image is.
 constexpr std::size_t kOutputBlock = std::size_t(1) << 20;
 
@@ -42,31 +46,121 @@ bool write_text(std::FILE* out, const std::string& text)
     return write_block(out, text.data(), text.data() + text.size());
 }
 
-bool write_words(std::FILE* out, PixelBuffer& pixels, bool magic_pink)
-{
-    const MemoryBlock memory(allocate_block(kOutputBlock));
-    if (!memory)
-        return false;
-    char* const block = reinterpret_cast<char*>(memory.get());
-    char* const block_end = block + kOutputBlock - kMaxWordLineBytes;
-    char* cursor = block;
-    const WordLineFormatter format_word_line = word_line_formatter();
+// Where the formatting of the words stands: the next line to format.
+struct WordCursor {
+    PixelBuffer& pixels;
+    bool magic_pink;
+    WordLineFormatter format_word_line;
+    std::uint32_t rows_left;  // rows not yet begun or not yet finished
+    std::uint32_t column = 0;
 
-    const std::size_t row_bytes = std::size_t(pixels.width) * 3;
-    // Row 0 is the bottom of the picture, so the last row comes first.
-    for (std::uint32_t row = pixels.height; row-- > 0;) {
-        std::uint8_t* pixel = pixels.bytes.get() + row * row_bytes;
-        for (std::uint32_t column = 0; column < pixels.width; column += kPixelsPerLine) {
-            if (cursor > block_end) {
-                if (!write_block(out, block, cursor))
-                    return false;
-                cursor = block;
-            }
-            const std::uint32_t pairs = std::min(pixels.width - column, kPixelsPerLine) / 2;
-            cursor = format_word_line(pixel + std::size_t(column) * 3, pairs, magic_pink, cursor);
+    bool done() const { return rows_left == 0 || pixels.width == 0; }
+};
+
+// Formats whole lines into the block from `begin` until it is nearly full or
+// every word is formatted; returns the end of the text.
+char* fill_block(WordCursor& at, char* begin)
+{
+    char* const last_start = begin + kOutputBlock - kMaxWordLineBytes;
+    char* cursor = begin;
+    const std::size_t row_bytes = std::size_t(at.pixels.width) * 3;
+    while (!at.done() && cursor <= last_start) {
+        // Row 0 is the bottom of the picture, so the last row comes first.
+        std::uint8_t* const row = at.pixels.bytes.get() + std::size_t(at.rows_left - 1) * row_bytes;
+        const std::uint32_t pairs = std::min(at.pixels.width - at.column, kPixelsPerLine) / 2;
+        cursor = at.format_word_line(row + std::size_t(at.column) * 3, pairs, at.magic_pink, cursor);
+        at.column += kPixelsPerLine;
+        if (at.column >= at.pixels.width) {
+            at.column = 0;
+            --at.rows_left;
         }
     }
-    return write_block(out, block, cursor);
+    return cursor;
+}
+
+// One block at a time: format it, write it.
+bool write_words_in_turn(std::FILE* out, WordCursor& at, char* block)
+{
+    do {
+        if (!write_block(out, block, fill_block(at, block)))
+            return false;
+    } while (!at.done());
+    return true;
+}
+
+// Two blocks: a second thread formats one while this one writes the other, so
+// formatting costs no time beside the writing. The bytes and their order are
+// those of write_words_in_turn; only this thread writes.
+bool write_words_overlapped(std::FILE* out, WordCursor& at, char* const blocks[2])
+{
+    std::mutex lock;
+    std::condition_variable changed;
+    bool full[2] = {false, false}, last[2] = {false, false}, stop = false;
+    char* ends[2] = {blocks[0], blocks[1]};
+
+    const auto format_blocks = [&] {
+        for (int i = 0;; i ^= 1) {
+            {
+                std::unique_lock<std::mutex> held(lock);
+                changed.wait(held, [&] { return !full[i] || stop; });
+                if (stop)
+                    return;
+            }
+            char* const end = fill_block(at, blocks[i]);
+            const bool done = at.done();
+            {
+                const std::lock_guard<std::mutex> held(lock);
+                ends[i] = end;
+                last[i] = done;
+                full[i] = true;
+            }
+            changed.notify_all();
+            if (done)
+                return;
+        }
+    };
+    std::thread formatter;
+    try {
+        formatter = std::thread(format_blocks);
+    } catch (const std::system_error&) {
+        return write_words_in_turn(out, at, blocks[0]);  // no thread to be had: one block at a time
+    }
+
+    bool written = true;
+    for (int i = 0;; i ^= 1) {
+        {
+            std::unique_lock<std::mutex> held(lock);
+            changed.wait(held, [&] { return full[i]; });
+        }
+        written = write_block(out, blocks[i], ends[i]);
+        const bool done = last[i];
+        {
+            const std::lock_guard<std::mutex> held(lock);
+            full[i] = false;
+            stop = !written;
+        }
+        changed.notify_all();
+        if (done || !written)
+            break;
+    }
+    formatter.join();
+    return written;
+}
+
+bool write_words(std::FILE* out, PixelBuffer& pixels, bool magic_pink)
+{
+    WordCursor at{pixels, magic_pink, word_line_formatter(), pixels.height};
+    // A header of one block gains nothing from a second thread.
+    const std::uint64_t text_bytes = std::uint64_t(pixels.width) / 2 * pixels.height * 12;
+    const bool overlapped = text_bytes > kOutputBlock;
+    const MemoryBlock memory(allocate_block(overlapped ? 2 * kOutputBlock : kOutputBlock));
+    if (!memory)
+        return false;
+    char* const first = reinterpret_cast<char*>(memory.get());
+    if (!overlapped)
+        return write_words_in_turn(out, at, first);
+    char* const blocks[2] = {first, first + kOutputBlock};
+    return write_words_overlapped(out, at, blocks);
 }
 
 }  // namespace
