@@ -12,13 +12,8 @@
 #include <vector>
 
 #include "converter.h"
-
-#ifdef _WIN32
-#include <process.h>
-#define getpid _getpid
-#else
-#include <unistd.h>
-#endif
+#include "fuzz_target.h"
+#include "platform.h"
 
 namespace fs = std::filesystem;
 
@@ -29,11 +24,10 @@ fs::path scratch_folder()
     static const fs::path folder = [] {
         const char* base = std::getenv("TMPDIR");
         // One folder a process: fuzzing jobs and replays may run side by side.
-        fs::path path = fs::path(base ? base : "/tmp") / ("pixmar-fuzz-" + std::to_string(getpid()));
-#ifndef _WIN32
+        fs::path path = fs::path(base ? base : "/tmp") / ("pixmar-fuzz-" + std::to_string(pixmar::process_number()));
+        // Memory-backed where the system has such a folder: fuzzing writes a lot.
         if (fs::exists("/dev/shm"))
             path = fs::path("/dev/shm") / path.filename();
-#endif
         fs::remove_all(path);
         fs::create_directories(path);
         return path;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "bitmap_encode.h"
+#include "fuzz_target.h"
 #include "header_reader.h"
 #include "preview.h"
 

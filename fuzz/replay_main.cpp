@@ -9,10 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "fuzz_target.h"
 #include "platform.h"
-
-extern "C" int LLVMFuzzerInitialize(int*, char***);
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
 
 namespace fs = std::filesystem;
 

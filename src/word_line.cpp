@@ -7,6 +7,9 @@
 
 #ifdef PIXMAR_HAVE_SSE2_WORDS
 #include <emmintrin.h>
+
+#include "word_components.h"
+#include "word_weights.h"
 #endif
 
 namespace pixmar {
@@ -51,26 +54,9 @@ char* format_word_line_scalar(std::uint8_t* pixels, std::uint32_t pairs, bool ma
 
 namespace {
 
-// The exact integer arithmetic of the pixel-pair word, four pixels at a time.
-//
-// Numerators. Each 32-bit lane holds one pixel as 0x??RRGGBB. The masks give
-// 16-bit pairs (B, R) and (G, 0), and _mm_madd_epi16 multiplies such pairs by
-// pairs of 16-bit weights and adds them, exactly. Weights above 32767 are
-// split: Cb's numerator is even, so half of it is computed, (25000 B - 8437 R
-// - 16563 G + 6400000); Cr takes 25000 R twice and G times (-20935, -20934)
-// from the pair (G, G).
-//
-// Division. Every numerator n is non-negative, and q = floor(n / d) is taken
-// as (float(n) + 0.5) * float(1 / d), truncated. While n + 0.5 is exact in a
-// float (n < 2^23), n / d lies at least 0.5 / d away from every integer, and
-// the float result is within 2 x 2^-24 x 256 (two roundings of a value below
-// 256) = 3.1e-5 of the true (n + 0.5) / d. So the truncation is exact when
-// 0.5 / d > 3.1e-5, that is d < 16000:
-//   luma: n < 255001, d = 1000;
-//   Cb:   the half numerator < 12775001, divided by 50000 = 16 x 3125 as
-//         floor(floor(n / 16) / 3125), n / 16 < 798438;
-//   Cr:   n < 25550001, divided by 100000 = 32 x 3125 likewise, n / 32 < 798438.
-// The tests check all 2^24 colours against the scalar arithmetic.
+// The exact integer arithmetic of the pixel-pair word, four pixels at a time:
+// the weights are those of word_weights.h, the division is the one whose
+// exactness word_line.h argues.
 struct Components {
     __m128i luma, cb, cr;  // one pixel a 32-bit lane, each 0..255
 };
@@ -99,20 +85,15 @@ Components components_of(__m128i pixels)
     const __m128i blue_red = _mm_and_si128(pixels, _mm_set1_epi32(0x00FF00FF));
     const __m128i green = _mm_and_si128(_mm_srli_epi32(pixels, 8), _mm_set1_epi32(0xFF));
     const __m128i green_green = _mm_or_si128(green, _mm_slli_epi32(green, 16));
-    // _mm_set_epi16 lists lanes from the highest: (high, low) pairs are (R, B) and (0, G).
-    const __m128i luma = _mm_add_epi32(_mm_madd_epi16(blue_red, _mm_set1_epi32(299 << 16 | 114)),
-                                       _mm_madd_epi16(green, _mm_set1_epi32(587)));
-    const __m128i cb_half = _mm_add_epi32(
-        _mm_add_epi32(_mm_madd_epi16(blue_red, _mm_set_epi16(-8437, 25000, -8437, 25000, -8437, 25000, -8437, 25000)),
-                      _mm_madd_epi16(green, _mm_set_epi16(0, -16563, 0, -16563, 0, -16563, 0, -16563))),
-        _mm_set1_epi32(6400000));
-    const __m128i red_twice = _mm_madd_epi16(blue_red, _mm_set1_epi32(25000 << 16));
-    const __m128i cr = _mm_add_epi32(
-        _mm_add_epi32(_mm_madd_epi16(blue_red, _mm_set_epi16(25000, -8131, 25000, -8131, 25000, -8131, 25000, -8131)),
-                      red_twice),
-        _mm_add_epi32(_mm_madd_epi16(green_green, _mm_set_epi16(-20934, -20935, -20934, -20935, -20934, -20935,
-                                                                -20934, -20935)),
-                      _mm_set1_epi32(12800000)));
+    const __m128i luma = _mm_add_epi32(_mm_madd_epi16(blue_red, _mm_set1_epi32(kLumaRedBlue)),
+                                       _mm_madd_epi16(green, _mm_set1_epi32(kLumaGreen)));
+    const __m128i cb_half = _mm_add_epi32(_mm_add_epi32(_mm_madd_epi16(blue_red, _mm_set1_epi32(kCbHalfRedBlue)),
+                                                        _mm_madd_epi16(green, _mm_set1_epi32(kCbHalfGreen))),
+                                          _mm_set1_epi32(kCbHalfOffset));
+    const __m128i cr = _mm_add_epi32(_mm_add_epi32(_mm_madd_epi16(blue_red, _mm_set1_epi32(kCrRedBlue)),
+                                                   _mm_madd_epi16(blue_red, _mm_set1_epi32(kCrRedAgain))),
+                                     _mm_add_epi32(_mm_madd_epi16(green_green, _mm_set1_epi32(kCrGreenGreen)),
+                                                   _mm_set1_epi32(kCrOffset)));
     return Components{divide(luma, 1.0f / 1000), divide(_mm_srli_epi32(cb_half, 4), 1.0f / 3125),
                       divide(_mm_srli_epi32(cr, 5), 1.0f / 3125)};
 }
@@ -159,6 +140,13 @@ void format_four_words(__m128i words, char* out)
     store(_mm_srli_si128(second, 8), out + 36);
 }
 
+// True when one of the four pixels is magic pink.
+bool has_magic_pink(__m128i pixels)
+{
+    const __m128i colour = _mm_and_si128(pixels, _mm_set1_epi32(0x00FFFFFF));
+    return _mm_movemask_epi8(_mm_cmpeq_epi32(colour, _mm_set1_epi32(0x00FF00FF))) != 0;
+}
+
 }  // namespace
 
 void pixel_components_sse2(const std::uint8_t* pixels, std::uint8_t luma[4], std::uint8_t cb[4], std::uint8_t cr[4])
@@ -173,13 +161,6 @@ void pixel_components_sse2(const std::uint8_t* pixels, std::uint8_t luma[4], std
         cb[i] = std::uint8_t(lanes[1][i]);
         cr[i] = std::uint8_t(lanes[2][i]);
     }
-}
-
-// True when one of the four pixels is magic pink.
-bool has_magic_pink(__m128i pixels)
-{
-    const __m128i colour = _mm_and_si128(pixels, _mm_set1_epi32(0x00FFFFFF));
-    return _mm_movemask_epi8(_mm_cmpeq_epi32(colour, _mm_set1_epi32(0x00FF00FF))) != 0;
 }
 
 char* format_word_line_sse2(std::uint8_t* pixels, std::uint32_t pairs, bool magic_pink, char* out)

@@ -7,6 +7,21 @@
 // encodes and formats four pixels at a time, and an AVX2 one (with FMA), used
 // only where the processor reports both at run time, eight. word_line_formatter picks the
 // best one the processor has; the tests call each one directly.
+//
+// Why the vector formatters' division is exact. Each numerator n is a whole
+// number from 0 to below 2^23 (luma n < 255001 with d = 1000; Cb's half
+// numerator, shifted right by 4 exactly as floor(n / 16) < 798438, with
+// d = 3125, since 50000 = 16 x 3125; Cr's numerator shifted right by 5,
+// < 798438, with d = 3125, since 100000 = 32 x 3125). The quotient
+// q = floor(n / d) is taken as (n + 0.5) x r truncated, r = float(1 / d):
+// n and n + 0.5 are exact in a float, and two roundings follow, that of r
+// and that of the product (SSE2 multiplies n + 0.5 by r; AVX2 computes
+// n x r + r / 2 in one fused multiply-add, r / 2 being exact). Each is
+// relative and at most 2^-24, so the result lies within 2 x 2^-24 x 256 =
+// 3.1e-5 of (n + 0.5) / d, a value below 256 that lies at least 0.5 / d
+// from every whole number. With d at most 3125, 0.5 / d = 1.6e-4 > 3.1e-5:
+// truncation gives q exactly. The tests check all 2^24 colours against the
+// scalar arithmetic.
 #pragma once
 
 #include <cstddef>
@@ -36,12 +51,6 @@ char* format_word_line_avx2(std::uint8_t* pixels, std::uint32_t pairs, bool magi
 
 // True when the processor (and the system) can run the AVX2 formatter: AVX2 and FMA.
 bool processor_has_avx2();
-
-// Luma, Cb and Cr of four (SSE2) or eight (AVX2) pixels of blue, green, red,
-// as the vector formatters compute them for each pixel before pairing: for
-// the tests.
-void pixel_components_sse2(const std::uint8_t* pixels, std::uint8_t luma[4], std::uint8_t cb[4], std::uint8_t cr[4]);
-void pixel_components_avx2(const std::uint8_t* pixels, std::uint8_t luma[8], std::uint8_t cb[8], std::uint8_t cr[8]);
 #endif
 
 // The fastest formatter this processor runs: AVX2 where it has it, else SSE2

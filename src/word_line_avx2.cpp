@@ -1,8 +1,9 @@
-// The AVX2 word formatter: eight pixels (four words) at a time, with the
-// exact arithmetic explained beside the SSE2 one in word_line.cpp. Only its
-// functions are compiled for AVX2 and FMA (by attribute, not by a flag for
-// the whole file or program), and word_line_formatter calls them only where
-// the processor reports both at run time.
+// The AVX2 word formatter: a whole line of sixteen pixels (eight words) at a
+// time, with the weights of word_weights.h and the division whose exactness
+// word_line.h argues; a shorter line, at the end of a row, goes to the SSE2
+// formatter. Only its functions are compiled for AVX2 and FMA (by attribute,
+// not by a flag for the whole file or program), and word_line_formatter calls
+// them only where the processor reports both at run time.
 #include "word_line.h"
 
 #ifdef PIXMAR_HAVE_SSE2_WORDS
@@ -11,6 +12,8 @@
 #include <immintrin.h>
 
 #include "magic_pink.h"
+#include "word_components.h"
+#include "word_weights.h"
 
 #define PIXMAR_AVX2 __attribute__((target("avx2,fma")))
 
@@ -30,8 +33,7 @@ PIXMAR_AVX2 __m128i load_twelve_bytes(const std::uint8_t* pixels)
     return _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(pixels)), _mm_cvtsi32_si128(tail));
 }
 
-// As in the SSE2 formatter, with one rounding fewer: the fused multiply-add
-// rounds n x r + r / 2 once, so the bound proven there holds here as well.
+// (n + 0.5) x r as n x r + r / 2, in one fused multiply-add.
 PIXMAR_AVX2 __m256i divide(__m256i numerator, float reciprocal)
 {
     return _mm256_cvttps_epi32(_mm256_fmadd_ps(_mm256_cvtepi32_ps(numerator), _mm256_set1_ps(reciprocal),
@@ -65,17 +67,17 @@ PIXMAR_AVX2 Components components_of(__m256i bytes)
     const __m256i green_green = _mm256_shuffle_epi8(
         bytes, _mm256_setr_epi8(1, -1, 1, -1, 4, -1, 4, -1, 7, -1, 7, -1, 10, -1, 10, -1, 1, -1, 1, -1, 4, -1, 4, -1, 7,
                                 -1, 7, -1, 10, -1, 10, -1));
-    const __m256i luma = _mm256_add_epi32(_mm256_madd_epi16(blue_red, _mm256_set1_epi32(299 << 16 | 114)),
-                                          _mm256_madd_epi16(green, _mm256_set1_epi32(587)));
+    const __m256i luma = _mm256_add_epi32(_mm256_madd_epi16(blue_red, _mm256_set1_epi32(kLumaRedBlue)),
+                                          _mm256_madd_epi16(green, _mm256_set1_epi32(kLumaGreen)));
     const __m256i cb_half =
-        _mm256_add_epi32(_mm256_add_epi32(_mm256_madd_epi16(blue_red, _mm256_set1_epi32(std::int32_t(-8437 * 65536 + 25000))),
-                                          _mm256_madd_epi16(green, _mm256_set1_epi32(-16563 & 0xFFFF))),
-                         _mm256_set1_epi32(6400000));
-    const __m256i cr = _mm256_add_epi32(
-        _mm256_add_epi32(_mm256_madd_epi16(blue_red, _mm256_set1_epi32(25000 * 65536 + (-8131 & 0xFFFF))),
-                         _mm256_madd_epi16(blue_red, _mm256_set1_epi32(25000 << 16))),
-        _mm256_add_epi32(_mm256_madd_epi16(green_green, _mm256_set1_epi32(std::int32_t(-20934 * 65536 + (-20935 & 0xFFFF)))),
-                         _mm256_set1_epi32(12800000)));
+        _mm256_add_epi32(_mm256_add_epi32(_mm256_madd_epi16(blue_red, _mm256_set1_epi32(kCbHalfRedBlue)),
+                                          _mm256_madd_epi16(green, _mm256_set1_epi32(kCbHalfGreen))),
+                         _mm256_set1_epi32(kCbHalfOffset));
+    const __m256i cr =
+        _mm256_add_epi32(_mm256_add_epi32(_mm256_madd_epi16(blue_red, _mm256_set1_epi32(kCrRedBlue)),
+                                          _mm256_madd_epi16(blue_red, _mm256_set1_epi32(kCrRedAgain))),
+                         _mm256_add_epi32(_mm256_madd_epi16(green_green, _mm256_set1_epi32(kCrGreenGreen)),
+                                          _mm256_set1_epi32(kCrOffset)));
     return Components{divide(luma, 1.0f / 1000), divide(_mm256_srli_epi32(cb_half, 4), 1.0f / 3125),
                       divide(_mm256_srli_epi32(cr, 5), 1.0f / 3125)};
 }
@@ -91,13 +93,6 @@ PIXMAR_AVX2 __m256i spread_pair_words(const Components& c)
                            pair_chroma);
 }
 
-// The words of four pairs, in lanes 0-3.
-PIXMAR_AVX2 __m128i pair_words(const Components& c)
-{
-    const __m256i packed = _mm256_shuffle_epi32(spread_pair_words(c), _MM_SHUFFLE(2, 0, 2, 0));
-    return _mm256_castsi256_si128(_mm256_permute4x64_epi64(packed, _MM_SHUFFLE(3, 1, 2, 0)));
-}
-
 // The words of eight pairs, in lanes 0-7, from two groups of four.
 PIXMAR_AVX2 __m256i pair_words(const Components& first, const Components& second)
 {
@@ -107,37 +102,9 @@ PIXMAR_AVX2 __m256i pair_words(const Components& first, const Components& second
     return _mm256_permute4x64_epi64(_mm256_castps_si256(mixed), _MM_SHUFFLE(3, 1, 2, 0));
 }
 
-// Writes "0xHHHHHHHH, " for each of the four words, 48 bytes, with byte
-// shuffles: a table look-up for the digits, and three stores of 16 bytes.
-PIXMAR_AVX2 void format_four_words(__m128i words, char* out)
-{
-    const __m128i nibble = _mm_set1_epi8(0x0F);
-    const __m128i high = _mm_and_si128(_mm_srli_epi16(words, 4), nibble);
-    const __m128i low = _mm_and_si128(words, nibble);
-    const __m128i hex = _mm_setr_epi8('0', '1', '2', '3', '4', '5', '6', '7', '8', '9', 'A', 'B', 'C', 'D', 'E', 'F');
-    // Digits of words 0 and 1, then of 2 and 3, 8 a word from the least
-    // significant byte up: n1 n0 n3 n2 n5 n4 n7 n6. The shuffles below put
-    // them in order, n7 first (index 6, 7, 4, 5, 2, 3, 0, 1 of the word).
-    const __m128i first = _mm_shuffle_epi8(hex, _mm_unpacklo_epi8(high, low));
-    const __m128i second = _mm_shuffle_epi8(hex, _mm_unpackhi_epi8(high, low));
-    // 0x........, 0x.. | ......, 0x...... | .., 0x........,
-    const __m128i part0 = _mm_or_si128(
-        _mm_shuffle_epi8(first, _mm_setr_epi8(-1, -1, 6, 7, 4, 5, 2, 3, 0, 1, -1, -1, -1, -1, 14, 15)),
-        _mm_setr_epi8('0', 'x', 0, 0, 0, 0, 0, 0, 0, 0, ',', ' ', '0', 'x', 0, 0));
-    const __m128i part1 = _mm_or_si128(
-        _mm_or_si128(_mm_shuffle_epi8(first, _mm_setr_epi8(12, 13, 10, 11, 8, 9, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1)),
-                     _mm_shuffle_epi8(second, _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 6, 7, 4, 5, 2, 3))),
-        _mm_setr_epi8(0, 0, 0, 0, 0, 0, ',', ' ', '0', 'x', 0, 0, 0, 0, 0, 0));
-    const __m128i part2 = _mm_or_si128(
-        _mm_shuffle_epi8(second, _mm_setr_epi8(0, 1, -1, -1, -1, -1, 14, 15, 12, 13, 10, 11, 8, 9, -1, -1)),
-        _mm_setr_epi8(0, 0, ',', ' ', '0', 'x', 0, 0, 0, 0, 0, 0, 0, 0, ',', ' '));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), part0);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), part1);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 32), part2);
-}
-
-// Writes "0xHHHHHHHH, " for each of eight words, 96 bytes: the four-word
-// layout above in each 128-bit half, then three stores of 32 bytes.
+// Writes "0xHHHHHHHH, " for each of eight words, 96 bytes, with byte
+// shuffles: a table look-up for the digits, the text of four words laid out
+// in each 128-bit half, then three stores of 32 bytes.
 PIXMAR_AVX2 void format_eight_words(__m256i words, char* out)
 {
     const __m256i nibble = _mm256_set1_epi8(0x0F);
@@ -208,43 +175,19 @@ PIXMAR_AVX2 void pixel_components_avx2(const std::uint8_t* pixels, std::uint8_t 
 
 PIXMAR_AVX2 char* format_word_line_avx2(std::uint8_t* pixels, std::uint32_t pairs, bool magic_pink, char* out)
 {
-    if (pairs == 8) {
-        __m256i first, second;
+    // A shorter line ends a row whose width is no multiple of 16: rare enough
+    // for the SSE2 formatter, which reads nothing past the line's pixels.
+    if (pairs != 8)
+        return format_word_line_sse2(pixels, pairs, magic_pink, out);
+    __m256i first, second;
+    load_sixteen_pixels(pixels, first, second);
+    // The rule runs only where a pixel is magic pink, which is rare.
+    if (magic_pink && (has_magic_pink(first) || has_magic_pink(second))) {
+        apply_magic_pink_rule_to_pairs(pixels, 8);
         load_sixteen_pixels(pixels, first, second);
-        // The rule runs only where a pixel is magic pink, which is rare.
-        if (magic_pink && (has_magic_pink(first) || has_magic_pink(second))) {
-            apply_magic_pink_rule_to_pairs(pixels, 8);
-            load_sixteen_pixels(pixels, first, second);
-        }
-        format_eight_words(pair_words(components_of(first), components_of(second)), out);
-        out += 96;
-        *out++ = '\r';
-        *out++ = '\n';
-        return out;
     }
-    // A shorter line (the end of a row whose width is no multiple of 16):
-    // four pairs at a time, fewer than four at the end from a copy, so that
-    // nothing past the line's own pixels is read; the words formatted past
-    // the last pair lie beyond the line's end.
-    for (std::uint32_t pair = 0; pair < pairs; pair += 4) {
-        std::uint8_t* source = pixels + 6 * pair;
-        __m256i bytes;
-        if (pairs - pair < 4) {
-            if (magic_pink)
-                apply_magic_pink_rule_to_pairs(source, pairs - pair);
-            std::uint8_t rest[24] = {};
-            std::memcpy(rest, source, 6 * std::size_t(pairs - pair));
-            bytes = load_eight_pixels(rest);
-        } else {
-            bytes = load_eight_pixels(source);
-            if (magic_pink && has_magic_pink(bytes)) {
-                apply_magic_pink_rule_to_pairs(source, 4);
-                bytes = load_eight_pixels(source);
-            }
-        }
-        format_four_words(pair_words(components_of(bytes)), out + 12 * pair);
-    }
-    out += 12 * pairs;
+    format_eight_words(pair_words(components_of(first), components_of(second)), out);
+    out += 96;
     *out++ = '\r';
     *out++ = '\n';
     return out;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "pixel_pair.h"
+#include "word_components.h"
 #include "word_line.h"
 
 #ifdef PIXMAR_HAVE_SSE2_WORDS
@@ -83,7 +84,7 @@ TEST(VectorWords, EveryLineMatchesTheScalarFormatter)
         for (std::uint32_t width = 2; width <= 40; width += 2) {
             std::vector<std::uint8_t> row(std::size_t(width) * 3);
             for (std::size_t pixel = 0; pixel < width; ++pixel) {
-                const std::uint32_t pick = random();
+                const std::uint32_t pick = std::uint32_t(random());
                 if (pick % 3 == 0) {
                     for (int c = 0; c < 3; ++c)
                         row[pixel * 3 + std::size_t(c)] = std::uint8_t(random());
