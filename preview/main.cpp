@@ -102,8 +102,7 @@ int run_preview(const std::vector<std::string>& arguments)
     std::vector<std::uint8_t> file;
     if (arguments.size() == 2) {
         PixelBuffer original;
-        const PixelLoad load = load_bitmap(arguments[1], original);
-        if (load != PixelLoad::loaded)
+        if (read_bitmap(arguments[1], original).stage != BitmapStage::loaded)
             return fail(kPreviewBadOriginal, "cannot read " + arguments[1] + " as a 24-bit bitmap that pixmar converts");
         if (original.width != decoded.width || original.height != decoded.height)
             return fail(kPreviewSizeDiffers, arguments[1] + " is " + std::to_string(original.width) + " x " +

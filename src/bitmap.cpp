@@ -26,8 +26,7 @@ std::int32_t load_s32(const std::uint8_t* p) { return std::int32_t(load_u32(p));
 // messages have always shown them (0xFFFFFFFF prints -1).
 int as_signed(std::uint32_t value) { return int(std::int32_t(value)); }
 
-}  // namespace
-
+// The records from their exact little-endian bytes.
 FileHeader decode_file_header(const std::uint8_t* bytes)
 {
     return FileHeader{load_u16(bytes), load_u32(bytes + 2), load_u16(bytes + 6), load_u16(bytes + 8),
@@ -41,17 +40,6 @@ InfoHeader decode_info_header(const std::uint8_t* bytes)
                       load_u32(bytes + 20), load_s32(bytes + 24), load_s32(bytes + 28),
                       load_u32(bytes + 32), load_u32(bytes + 36)};
 }
-
-int check_file_header(const FileHeader& header)
-{
-    if (header.bfType != kBitmapType) {
-        std::printf("Header error: bad type (0x%x)\n", unsigned(header.bfType));
-        return 0;
-    }
-    return 1;
-}
-
-namespace {
 
 struct InfoCheck {
     bool passes;
@@ -81,6 +69,15 @@ std::array<InfoCheck, 7> info_checks(const InfoHeader& info)
 
 }  // namespace
 
+int check_file_header(const FileHeader& header)
+{
+    if (header.bfType != kBitmapType) {
+        std::printf("Header error: bad type (0x%x)\n", unsigned(header.bfType));
+        return 0;
+    }
+    return 1;
+}
+
 int check_info_header(const InfoHeader& info)
 {
     std::printf("\tInfoHeader: header size=%d, Width, Height=(%d,%d)\n", as_signed(info.biSize),
@@ -97,6 +94,14 @@ int check_info_header(const InfoHeader& info)
     return 1;
 }
 
+std::uint64_t stored_row_bytes(std::uint32_t width)
+{
+    const std::uint64_t pixels = width;
+    return pixels * 3 + pixels % 4;
+}
+
+namespace {
+
 bool info_header_supported(const InfoHeader& info)
 {
     for (const InfoCheck& check : info_checks(info)) {
@@ -106,6 +111,7 @@ bool info_header_supported(const InfoHeader& info)
     return true;
 }
 
+// The number of rows in the picture: |biHeight|, exact for the most negative value.
 std::uint32_t image_height(const InfoHeader& info)
 {
     // Negate in 64 bits: -(-2^31) does not fit a 32-bit int.
@@ -113,22 +119,21 @@ std::uint32_t image_height(const InfoHeader& info)
     return std::uint32_t(height < 0 ? -height : height);
 }
 
-std::uint64_t stored_row_bytes(const InfoHeader& info)
-{
-    const std::uint64_t width = std::uint32_t(info.biWidth);
-    return width * 3 + width % 4;
-}
-
+// Bytes the file must hold from the start of the pixel data: every stored row,
+// except that the last row's fill bytes may be missing. Exact in 64 bits for
+// every width and height that passed the checks.
 std::uint64_t required_pixel_data_bytes(const InfoHeader& info)
 {
     const std::uint64_t rows = image_height(info);
     if (rows == 0)
         return 0;
     // rows <= 2^31 and a row is below 3 x 2^31 + 4 bytes, so this stays below 2^64.
-    const std::uint64_t width = std::uint32_t(info.biWidth);
-    return (rows - 1) * stored_row_bytes(info) + width * 3;
+    const std::uint32_t width = std::uint32_t(info.biWidth);
+    return (rows - 1) * stored_row_bytes(width) + std::uint64_t(width) * 3;
 }
 
+// Reads every stored row into `pixels`, which already holds width x height x 3
+// bytes. Returns 1 on success, 0 when the data ended early.
 int read_pixel_rows(std::FILE* input, const InfoHeader& info, PixelBuffer& pixels)
 {
     const std::size_t row_bytes = std::size_t(pixels.width) * 3;
@@ -153,41 +158,54 @@ int read_pixel_rows(std::FILE* input, const InfoHeader& info, PixelBuffer& pixel
     return 1;
 }
 
-PixelLoad load_pixel_data(std::FILE* input, const FileHeader& file_header, const InfoHeader& info,
-                          PixelBuffer& pixels)
+// Seeks to the pixel data and loads it, sized from the checked records.
+BitmapStage load_pixel_data(std::FILE* input, const FileHeader& file_header, const InfoHeader& info,
+                            PixelBuffer& pixels)
 {
     pixels.width = std::uint32_t(info.biWidth);
     pixels.height = image_height(info);
     const std::uint64_t required = required_pixel_data_bytes(info);
     if (required == 0)
-        return PixelLoad::loaded;
+        return BitmapStage::loaded;
 
     std::uint64_t available = 0;
     if (!seek_from_start(input, file_header.bfOffBits) || !bytes_until_end(input, available) || available < required)
-        return PixelLoad::ended_early;
+        return BitmapStage::pixels_ended_early;
     const std::uint64_t buffer_bytes = std::uint64_t(pixels.width) * pixels.height * 3;
     if (buffer_bytes <= SIZE_MAX)
         pixels.bytes.reset(allocate_block(std::size_t(buffer_bytes)));
     if (!pixels.bytes)
-        return PixelLoad::no_memory;
-    return read_pixel_rows(input, info, pixels) ? PixelLoad::loaded : PixelLoad::ended_early;
+        return BitmapStage::no_memory;
+    return read_pixel_rows(input, info, pixels) ? BitmapStage::loaded : BitmapStage::pixels_ended_early;
 }
 
-PixelLoad load_bitmap(const std::string& path, PixelBuffer& pixels)
+BitmapStage read_open_bitmap(std::FILE* input, BitmapRead& read, PixelBuffer& pixels)
 {
+    std::uint8_t record[kInfoHeaderSize];
+    if (std::fread(record, kFileHeaderSize, 1, input) != 1)
+        return BitmapStage::no_file_header;
+    read.file_header = decode_file_header(record);
+    if (read.file_header.bfType != kBitmapType)
+        return BitmapStage::bad_file_header;
+    if (std::fread(record, kInfoHeaderSize, 1, input) != 1)
+        return BitmapStage::no_info_header;
+    read.info = decode_info_header(record);
+    if (!info_header_supported(read.info))
+        return BitmapStage::bad_info_header;
+    return load_pixel_data(input, read.file_header, read.info, pixels);
+}
+
+}  // namespace
+
+BitmapRead read_bitmap(const std::string& path, PixelBuffer& pixels)
+{
+    BitmapRead read;
     std::FILE* input = open_regular_file(path);
     if (!input)
-        return PixelLoad::cannot_open;
-    std::uint8_t records[kFileHeaderSize + kInfoHeaderSize];
-    PixelLoad result = PixelLoad::not_supported;
-    if (std::fread(records, sizeof records, 1, input) == 1) {
-        const FileHeader file_header = decode_file_header(records);
-        const InfoHeader info = decode_info_header(records + kFileHeaderSize);
-        if (file_header.bfType == kBitmapType && info_header_supported(info))
-            result = load_pixel_data(input, file_header, info, pixels);
-    }
+        return read;
+    read.stage = read_open_bitmap(input, read, pixels);
     std::fclose(input);
-    return result;
+    return read;
 }
 
 }  // namespace pixmar

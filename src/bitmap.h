@@ -68,10 +68,6 @@ struct PixelBuffer {
     std::uint32_t height = 0;
 };
 
-// Decode the records from their exact little-endian bytes.
-FileHeader decode_file_header(const std::uint8_t* bytes);
-InfoHeader decode_info_header(const std::uint8_t* bytes);
-
 // Returns 1 when bfType is "BM"; otherwise prints "Header error: ..." and returns 0.
 int check_file_header(const FileHeader& header);
 
@@ -80,34 +76,34 @@ int check_file_header(const FileHeader& header);
 // message of the first failed check and returns 0.
 int check_info_header(const InfoHeader& info);
 
-// True when the record passes every check of check_info_header; prints nothing.
-bool info_header_supported(const InfoHeader& info);
+// Bytes a stored row of `width` pixels occupies in a file, fill included.
+std::uint64_t stored_row_bytes(std::uint32_t width);
 
-// The number of rows in the picture: |biHeight|, exact for the most negative value.
-std::uint32_t image_height(const InfoHeader& info);
+// How far reading a bitmap got: each stage names the first thing that failed.
+enum class BitmapStage {
+    cannot_open,        // missing, unreadable, or not a regular file
+    no_file_header,     // shorter than the file header record
+    bad_file_header,    // the file header record is not "BM"
+    no_info_header,     // the info header record is cut short
+    bad_info_header,    // the info header record fails a check
+    pixels_ended_early, // the pixel data is shorter than the records say
+    no_memory,          // no memory for the pixel buffer
+    loaded,             // every pixel is in the buffer
+};
 
-// Bytes a stored row occupies in the file, fill included.
-std::uint64_t stored_row_bytes(const InfoHeader& info);
+// What reading found. The file header record is valid from bad_file_header
+// on, the info header record from bad_info_header on.
+struct BitmapRead {
+    BitmapStage stage = BitmapStage::cannot_open;
+    FileHeader file_header{};
+    InfoHeader info{};
+};
 
-// Bytes the file must hold from the start of the pixel data: every stored row,
-// except that the last row's fill bytes may be missing. Exact in 64 bits for
-// every width and height that passed check_info_header.
-std::uint64_t required_pixel_data_bytes(const InfoHeader& info);
-
-// Reads every stored row into `pixels`, which must already hold
-// width x height x 3 bytes. Returns 1 on success, 0 when the data ended early.
-int read_pixel_rows(std::FILE* input, const InfoHeader& info, PixelBuffer& pixels);
-
-enum class PixelLoad { loaded, cannot_open, not_supported, ended_early, no_memory };
-
-// Seeks to the pixel data and loads it into `pixels`, sized from the checked
-// records. The buffer is obtained only once the file is known to hold every
-// pixel, so a record that claims a huge image costs no memory. Prints nothing.
-PixelLoad load_pixel_data(std::FILE* input, const FileHeader& file_header, const InfoHeader& info,
-                          PixelBuffer& pixels);
-
-// Opens, checks and loads a whole bitmap that the converter would take, with
-// no messages: for tools that need the pixels, not the conversion's report.
-PixelLoad load_bitmap(const std::string& path, PixelBuffer& pixels);
+// Opens, checks and loads a bitmap that the converter takes, printing
+// nothing: the records are read one at a time, each checked as
+// check_file_header and check_info_header check it, and the pixel buffer is
+// obtained only once the file is known to hold every pixel, so a record that
+// claims a huge image costs no memory. The file is closed before it returns.
+BitmapRead read_bitmap(const std::string& path, PixelBuffer& pixels);
 
 }  // namespace pixmar

@@ -25,7 +25,7 @@ void store_u32(std::uint8_t* p, std::uint32_t value)
 std::vector<std::uint8_t> encode_bitmap(std::uint32_t width, std::uint32_t height, const std::uint8_t* bgr)
 {
     const std::size_t row_bytes = std::size_t(width) * 3;
-    const std::size_t stored_row = (row_bytes + 3) / 4 * 4;
+    const std::size_t stored_row = std::size_t(stored_row_bytes(width));
     const std::size_t pixel_bytes = stored_row * height;
     const std::size_t offset = kFileHeaderSize + kInfoHeaderSize;
 

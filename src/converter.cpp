@@ -1,67 +1,47 @@
 #include "converter.h"
 
-#include <cstdint>
 #include <cstdio>
 
 #include "bitmap.h"
 #include "header_writer.h"
-#include "platform.h"
 
 namespace pixmar {
 
 namespace {
 
-int load_pixels(std::FILE* input, const FileHeader& file_header, const InfoHeader& info, PixelBuffer& pixels)
+// Prints what reading the bitmap found, in the order the checks are made,
+// and returns the run's status: the checks that print their own messages
+// run on the records the reader found.
+int report_bitmap(const std::string& path, const BitmapRead& read)
 {
-    switch (load_pixel_data(input, file_header, info, pixels)) {
-    case PixelLoad::loaded:
+    switch (read.stage) {
+    case BitmapStage::cannot_open:
+        std::printf("Can't open: %s\n", path.c_str());
+        return kExitCannotOpen;
+    case BitmapStage::no_file_header:
+        std::printf("Can't read header: %d\n", 0);  // whole records read
+        return kExitBadFileHeader;
+    default:
+        break;
+    }
+    if (!check_file_header(read.file_header))
+        return kExitBadFileHeader;
+    if (read.stage == BitmapStage::no_info_header) {
+        std::printf("Can't read info header: %d\n", 0);
+        return kExitBadInfoHeader;
+    }
+    if (!check_info_header(read.info))
+        return kExitBadInfoHeader;
+    switch (read.stage) {
+    case BitmapStage::loaded:
         return kExitDone;
-    case PixelLoad::no_memory:
+    case BitmapStage::no_memory:
         std::printf("ERROR: not enough memory for the image\n");
         return kExitBadPixelData;
     default:
         std::printf("Image read failed\n");
         return kExitBadPixelData;
     }
-}
-
-int read_bitmap(const std::string& path, PixelBuffer& pixels)
-{
-    std::printf("Opening File: %s\n", path.c_str());
-    std::FILE* input = open_regular_file(path);
-    if (!input) {
-        std::printf("Can't open: %s\n", path.c_str());
-        return kExitCannotOpen;
-    }
-
-    std::uint8_t record[kInfoHeaderSize];
-    std::size_t records = std::fread(record, kFileHeaderSize, 1, input);
-    if (records != 1) {
-        std::printf("Can't read header: %d\n", int(records));
-        std::fclose(input);
-        return kExitBadFileHeader;
-    }
-    const FileHeader file_header = decode_file_header(record);
-    if (!check_file_header(file_header)) {
-        std::fclose(input);
-        return kExitBadFileHeader;
-    }
-
-    records = std::fread(record, kInfoHeaderSize, 1, input);
-    if (records != 1) {
-        std::printf("Can't read info header: %d\n", int(records));
-        std::fclose(input);
-        return kExitBadInfoHeader;
-    }
-    const InfoHeader info = decode_info_header(record);
-    if (!check_info_header(info)) {
-        std::fclose(input);
-        return kExitBadInfoHeader;
-    }
-
-    const int status = load_pixels(input, file_header, info, pixels);
-    std::fclose(input);
-    return status;
 }
 
 const char* const kUsage =
@@ -96,8 +76,9 @@ int run_converter(const std::vector<std::string>& arguments)
         std::printf("Magic Pink conversion is on.\n");
     const std::string& path = arguments.back();
 
+    std::printf("Opening File: %s\n", path.c_str());
     PixelBuffer pixels;
-    const int status = read_bitmap(path, pixels);
+    const int status = report_bitmap(path, read_bitmap(path, pixels));
     if (status != kExitDone)
         return status;
     if (!write_header_file(path, pixels, magic_pink))

@@ -8,12 +8,13 @@
 #include <random>
 #include <sstream>
 
+#include "bitmap.h"
 #include "bitmap_encode.h"
 
+#include "platform.h"
+
 #ifdef _WIN32
-#include <process.h>
 #include <windows.h>
-#define getpid _getpid
 #else
 #include <csignal>
 #include <spawn.h>
@@ -44,7 +45,7 @@ std::vector<std::uint8_t> make_top_down(std::vector<std::uint8_t> bytes)
 {
     const std::int32_t width = std::int32_t(bytes[kWidth] | bytes[kWidth + 1] << 8);
     const std::int32_t height = std::int32_t(bytes[kHeight] | bytes[kHeight + 1] << 8);
-    const std::size_t stored_row = std::size_t(width * 3 + width % 4);
+    const std::size_t stored_row = std::size_t(pixmar::stored_row_bytes(std::uint32_t(width)));
     std::vector<std::uint8_t> out(bytes.begin(), bytes.begin() + 54);
     for (std::int32_t row = height; row-- > 0;) {
         const auto begin = bytes.begin() + 54 + std::ptrdiff_t(row * stored_row);
@@ -84,7 +85,7 @@ ScratchFolder::ScratchFolder()
     // each folder apart from what an earlier test process may have left.
     static std::atomic<int> counter{0};
     static const unsigned random_part = std::random_device{}();
-    const std::string name = std::to_string(getpid()) + "-" + std::to_string(random_part) + "-" +
+    const std::string name = std::to_string(pixmar::process_number()) + "-" + std::to_string(random_part) + "-" +
                              std::to_string(counter++);
     path_ = fs::absolute(fs::path("scratch") / name);
     fs::create_directories(path_);
@@ -220,7 +221,7 @@ Rgb pixel_of_bitmap(const std::string& file, std::uint32_t x, std::uint32_t y)
                std::uint32_t(std::uint8_t(file.at(at + 2))) << 16 | std::uint32_t(std::uint8_t(file.at(at + 3))) << 24;
     };
     const std::uint32_t width = u32(kWidth), height = u32(kHeight);
-    const std::size_t at = u32(kOffBits) + std::size_t(height - 1 - y) * ((width * 3 + 3) / 4 * 4) + x * 3;
+    const std::size_t at = u32(kOffBits) + std::size_t(height - 1 - y) * std::size_t(pixmar::stored_row_bytes(width)) + x * 3;
     return Rgb{std::uint8_t(file.at(at + 2)), std::uint8_t(file.at(at + 1)), std::uint8_t(file.at(at))};
 }
 
