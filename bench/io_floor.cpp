@@ -17,6 +17,7 @@
 #include <cstring>
 #include <string>
 
+#include "memory.h"
 #include "platform.h"
 
 int main(int argc, char** argv)

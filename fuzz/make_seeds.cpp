@@ -15,6 +15,7 @@
 #include "bitmap.h"
 #include "bitmap_encode.h"
 #include "header_writer.h"
+#include "memory.h"
 #include "output_file.h"
 #include "platform.h"
 

@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "bitmap_encode.h"
+#include "memory.h"
 
 namespace pixmar {
 

@@ -29,7 +29,7 @@
 #include <cstdio>
 #include <string>
 
-#include "platform.h"
+#include "memory.h"
 
 namespace pixmar {
 

@@ -8,8 +8,8 @@
 #include <system_error>
 #include <thread>
 
+#include "memory.h"
 #include "output_file.h"
-#include "platform.h"
 #include "word_line.h"
 
 namespace pixmar {
@@ -200,9 +200,9 @@ int write_header_file(const std::string& input_path, PixelBuffer& pixels, bool m
     }
     std::printf("Output File: %s\n", names.output_file.c_str());
 
-    const bool written = write_text(output.stream, preamble(input_path, names, pixels)) &&
-                         write_words(output.stream, pixels, magic_pink) &&
-                         write_text(output.stream, "};\r\n/* END OF FILE */\r\n");
+    const bool written = write_text(output.stream(), preamble(input_path, names, pixels)) &&
+                         write_words(output.stream(), pixels, magic_pink) &&
+                         write_text(output.stream(), "};\r\n/* END OF FILE */\r\n");
     if (!finish_output(output, written)) {
         std::printf("ERROR: error writing file: %s\n", names.output_file.c_str());
         return 0;

@@ -17,10 +17,26 @@
 
 namespace pixmar {
 
-struct OutputFile {
-    std::FILE* stream = nullptr;  // unbuffered; open between open_output and finish_output
-    std::string target;
-    std::string temporary;
+// A file being written. One that is opened but never finished (an early
+// return, say) removes its temporary file when it goes out of scope, as
+// finish_output(output, false) would.
+class OutputFile {
+public:
+    OutputFile() = default;
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+    ~OutputFile();
+
+    // Unbuffered; open between open_output and finish_output, else nullptr.
+    std::FILE* stream() const { return stream_; }
+
+private:
+    friend bool open_output(const std::string& target, OutputFile& output);
+    friend bool finish_output(OutputFile& output, bool complete);
+
+    std::FILE* stream_ = nullptr;
+    std::string target_;
+    std::string temporary_;
 };
 
 // Creates the temporary file for `target`. False when it cannot be created

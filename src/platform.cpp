@@ -4,7 +4,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iterator>
-#include <new>
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -184,9 +183,17 @@ bool replace_file(const std::string& from, const std::string& to)
 
 int process_number() { return _getpid(); }
 
-std::uint8_t* allocate_block(std::size_t size) { return new (std::nothrow) std::uint8_t[size]; }
+void* allocate_aligned(std::size_t size, std::size_t alignment) { return _aligned_malloc(size, alignment); }
 
-void release_block(std::uint8_t* memory) { delete[] memory; }
+void release_aligned(void* memory) { _aligned_free(memory); }
+
+void advise_huge_pages(void*, std::size_t) {}  // large pages need a privilege on Windows
+
+std::string folder_of(const std::string& path)
+{
+    const std::size_t end = path.find_last_of("/\\:");
+    return end == std::string::npos ? std::string() : path.substr(0, end + 1);
+}
 
 std::vector<std::string> program_arguments(int, char**)
 {
@@ -387,25 +394,22 @@ bool replace_file(const std::string& from, const std::string& to)
 
 int process_number() { return int(getpid()); }
 
-std::uint8_t* allocate_block(std::size_t size)
+void* allocate_aligned(std::size_t size, std::size_t alignment) { return std::aligned_alloc(alignment, size); }
+
+void release_aligned(void* memory) { std::free(memory); }
+
+void advise_huge_pages([[maybe_unused]] void* memory, [[maybe_unused]] std::size_t size)
 {
-    constexpr std::size_t huge_page = std::size_t(2) << 20;
-    // From a quarter of a huge page up, one huge page costs less than the
-    // hundreds of page faults of small pages.
-    if (size < huge_page / 4)
-        return static_cast<std::uint8_t*>(std::malloc(size ? size : 1));
-    if (size > SIZE_MAX - huge_page)
-        return nullptr;
-    const std::size_t rounded = (size + huge_page - 1) / huge_page * huge_page;
-    void* memory = std::aligned_alloc(huge_page, rounded);
 #ifdef MADV_HUGEPAGE
-    if (memory)
-        madvise(memory, rounded, MADV_HUGEPAGE);  // advice only: without it, ordinary pages
+    madvise(memory, size, MADV_HUGEPAGE);
 #endif
-    return static_cast<std::uint8_t*>(memory);
 }
 
-void release_block(std::uint8_t* memory) { std::free(memory); }
+std::string folder_of(const std::string& path)
+{
+    const std::size_t end = path.rfind('/');
+    return end == std::string::npos ? std::string() : path.substr(0, end + 1);
+}
 
 std::vector<std::string> program_arguments(int argc, char** argv)
 {

@@ -7,7 +7,6 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -65,17 +64,18 @@ bool replace_file(const std::string& from, const std::string& to);
 
 int process_number();
 
-// A large block of memory (the pixel buffer, the block of header text), or
-// nullptr; free it with release_block. For blocks of 2 MiB and more, huge pages
-// are asked for where the system offers them: a 48 MiB image then costs a few
-// dozen page faults instead of twelve thousand.
-std::uint8_t* allocate_block(std::size_t size);
-void release_block(std::uint8_t* memory);
+// Memory aligned to `alignment` (a power of two that divides `size`), or
+// nullptr; free it with release_aligned.
+void* allocate_aligned(std::size_t size, std::size_t alignment);
+void release_aligned(void* memory);
 
-struct BlockRelease {
-    void operator()(std::uint8_t* memory) const { release_block(memory); }
-};
-using MemoryBlock = std::unique_ptr<std::uint8_t[], BlockRelease>;
+// Asks the system to back the aligned memory with huge pages where it offers
+// them; advice only.
+void advise_huge_pages(void* memory, std::size_t size);
+
+// The folder part of `path`, with its final separator ("" when there is none):
+// where a file beside `path` is created.
+std::string folder_of(const std::string& path);
 
 // The arguments after the program name, as UTF-8.
 std::vector<std::string> program_arguments(int argc, char** argv);

@@ -1,20 +1,15 @@
-// Interrupted runs leave nothing behind, a replaced header keeps its
-// permission bits, and an input that is not a regular file never makes a run
-// wait. POSIX signals, file modes and FIFOs: not built on Windows.
+// Interrupted runs leave nothing behind, and a signal the caller ignores stays
+// ignored. POSIX signals: not built on Windows.
 #ifndef _WIN32
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <csignal>
-#include <fcntl.h>
-#include <future>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
-#include "output_file.h"
-#include "platform.h"
 #include "test_support.h"
 
 namespace {
@@ -118,83 +113,6 @@ TEST(Interruption, AKilledRunLeavesOnlyAPrivateTemporaryFile)
     struct stat info;
     ASSERT_EQ(stat((folder / names[2]).c_str(), &info), 0);
     EXPECT_EQ(int(info.st_mode & 0777), 0600) << std::oct << (info.st_mode & 0777);
-}
-
-TEST(Interruption, AReplacedHeaderKeepsItsPermissionBits)
-{
-    struct ModeCase {
-        int older_mode;  // -1: no older header
-        mode_t umask_bits;
-        int expected;
-    };
-    const ModeCase cases[] = {
-        {0640, 022, 0640}, {0600, 022, 0600}, {0604, 022, 0604}, {0664, 077, 0664}, {-1, 022, 0644}, {-1, 077, 0600},
-    };
-    ScratchFolder folder;
-    write_file(folder / "in.bmp", make_bitmap(4, 2, [](auto, auto) { return kRed; }));
-    for (const ModeCase& c : cases) {
-        SCOPED_TRACE(testing::Message() << std::oct << c.older_mode << " umask " << c.umask_bits);
-        fs::remove(folder / "in.bmp.h");
-        if (c.older_mode >= 0) {
-            write_file(folder / "in.bmp.h", {'x'});
-            ASSERT_EQ(chmod((folder / "in.bmp.h").c_str(), mode_t(c.older_mode)), 0);
-        }
-        const mode_t saved = umask(c.umask_bits);
-        const RunResult run = folder.run({"in.bmp"});
-        umask(saved);
-        ASSERT_EQ(run.status, 0) << run.out;
-        struct stat info;
-        ASSERT_EQ(stat((folder / "in.bmp.h").c_str(), &info), 0);
-        EXPECT_EQ(int(info.st_mode & 0777), c.expected) << std::oct << (info.st_mode & 0777);
-        EXPECT_NE(read_file(folder / "in.bmp.h"), "x");
-    }
-}
-
-// Opened and examined in another thread: a FIFO that made the open wait
-// would fail this test after five seconds instead of hanging it.
-TEST(Interruption, OnlyRegularFilesAreOpenedAndNothingWaits)
-{
-    ScratchFolder folder;
-    ASSERT_EQ(mkfifo((folder / "pipe").c_str(), 0600), 0);
-    write_file(folder / "file", {'B', 'M'});
-    struct OpenCase {
-        std::string path;
-        bool opens;
-    };
-    const OpenCase cases[] = {{(folder / "pipe").string(), false}, {"/dev/null", false}, {folder.path().string(), false},
-                              {(folder / "missing").string(), false}, {(folder / "file").string(), true}};
-    for (const OpenCase& c : cases) {
-        SCOPED_TRACE(c.path);
-        auto opened = std::make_shared<std::promise<bool>>();
-        std::future<bool> result = opened->get_future();
-        std::thread([opened, path = c.path] {
-            std::FILE* file = pixmar::open_regular_file(path);
-            opened->set_value(file != nullptr);
-            if (file)
-                std::fclose(file);
-        }).detach();
-        ASSERT_EQ(result.wait_for(std::chrono::seconds(5)), std::future_status::ready) << "the open waited";
-        EXPECT_EQ(result.get(), c.opens);
-    }
-}
-
-// The one way of writing files: an incomplete file never takes the target's
-// name, and nothing is left beside it.
-TEST(Interruption, AnIncompleteOutputLeavesTheTargetAsItWas)
-{
-    ScratchFolder folder;
-    const std::string target = (folder / "out.bin").string();
-    write_file(target, {'o', 'l', 'd'});
-    pixmar::OutputFile output;
-    ASSERT_TRUE(pixmar::open_output(target, output));
-    std::fputs("new", output.stream);
-    EXPECT_FALSE(pixmar::finish_output(output, false));
-    EXPECT_EQ(read_file(target), "old");
-    ASSERT_TRUE(pixmar::open_output(target, output));
-    std::fputs("new", output.stream);
-    EXPECT_TRUE(pixmar::finish_output(output, true));
-    EXPECT_EQ(read_file(target), "new");
-    EXPECT_EQ(folder.names(), std::vector<std::string>{"out.bin"});
 }
 
 }  // namespace

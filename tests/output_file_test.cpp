@@ -1,0 +1,79 @@
+// The one way every program of the project writes a file: whole or not at
+// all, never leaving a temporary file, with the permission bits a replaced
+// file had.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "output_file.h"
+#include "test_support.h"
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
+namespace {
+
+using namespace pixmar_test;
+
+// An incomplete file never takes the target's name, whether it is finished
+// as incomplete or never finished at all; a complete one replaces it.
+TEST(OutputFile, OnlyACompleteFileReplacesTheTarget)
+{
+    ScratchFolder folder;
+    const std::string target = utf8(folder / "out.bin");
+    write_file(folder / "out.bin", {'o', 'l', 'd'});
+    {
+        pixmar::OutputFile output;
+        ASSERT_TRUE(pixmar::open_output(target, output));
+        std::fputs("new", output.stream());
+        EXPECT_FALSE(pixmar::finish_output(output, false));
+    }
+    EXPECT_EQ(read_file(folder / "out.bin"), "old");
+    {
+        pixmar::OutputFile output;
+        ASSERT_TRUE(pixmar::open_output(target, output));
+        std::fputs("new", output.stream());
+        EXPECT_EQ(folder.names().size(), 2u);  // the target and the temporary file
+    }  // never finished: gone with its scope
+    EXPECT_EQ(folder.names(), std::vector<std::string>{"out.bin"});
+    EXPECT_EQ(read_file(folder / "out.bin"), "old");
+    EXPECT_TRUE(pixmar::write_whole_file(target, {'n', 'e', 'w'}));
+    EXPECT_EQ(read_file(folder / "out.bin"), "new");
+    EXPECT_EQ(folder.names(), std::vector<std::string>{"out.bin"});
+}
+
+#ifndef _WIN32
+TEST(OutputFile, AReplacedFileKeepsItsPermissionBits)
+{
+    struct ModeCase {
+        int older_mode;  // -1: no older file
+        mode_t umask_bits;
+        int expected;
+    };
+    const ModeCase cases[] = {
+        {0640, 022, 0640}, {0600, 022, 0600}, {0604, 022, 0604}, {0664, 077, 0664}, {-1, 022, 0644}, {-1, 077, 0600},
+    };
+    ScratchFolder folder;
+    const std::string target = (folder / "out.h").string();
+    for (const ModeCase& c : cases) {
+        SCOPED_TRACE(testing::Message() << std::oct << c.older_mode << " umask " << c.umask_bits);
+        std::filesystem::remove(target);
+        if (c.older_mode >= 0) {
+            write_file(target, {'x'});
+            ASSERT_EQ(chmod(target.c_str(), mode_t(c.older_mode)), 0);
+        }
+        const mode_t saved = umask(c.umask_bits);
+        const bool written = pixmar::write_whole_file(target, {'n', 'e', 'w'});
+        umask(saved);
+        ASSERT_TRUE(written);
+        struct stat info;
+        ASSERT_EQ(stat(target.c_str(), &info), 0);
+        EXPECT_EQ(int(info.st_mode & 0777), c.expected) << std::oct << (info.st_mode & 0777);
+        EXPECT_EQ(read_file(target), "new");
+    }
+}
+#endif
+
+}  // namespace
