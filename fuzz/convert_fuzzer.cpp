@@ -54,13 +54,7 @@ std::size_t entries(const fs::path& folder)
 extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
     // The tool's messages are not what is being tested; keep the log readable.
-    if (!std::freopen(
-#ifdef _WIN32
-            "NUL",
-#else
-            "/dev/null",
-#endif
-            "w", stdout))
+    if (!std::freopen(pixmar::null_device(), "w", stdout))
         std::abort();
     scratch_folder();  // made before the handler is registered, so destroyed after it runs
     std::atexit(remove_scratch_folder);

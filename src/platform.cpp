@@ -82,6 +82,8 @@ BOOL WINAPI remove_guarded_on_console_event(DWORD event)
 
 }  // namespace
 
+const char* null_device() { return "NUL"; }
+
 void prepare_process()
 {
     // A descriptor with no handle behind it (the caller closed it, or a GUI
@@ -90,10 +92,10 @@ void prepare_process()
         const std::intptr_t handle = _get_osfhandle(fd);
         if (handle != -1 && handle != -2)
             continue;
-        const int null_device = _open("NUL", fd == 0 ? _O_RDONLY : _O_WRONLY);
-        if (null_device >= 0 && null_device != fd) {
-            _dup2(null_device, fd);
-            _close(null_device);
+        const int null_fd = _open(null_device(), fd == 0 ? _O_RDONLY : _O_WRONLY);
+        if (null_fd >= 0 && null_fd != fd) {
+            _dup2(null_fd, fd);
+            _close(null_fd);
         }
     }
     // The C runtime has no line buffering (it buffers fully instead); unbuffered,
@@ -277,16 +279,18 @@ void restore_handlers()
 
 }  // namespace
 
+const char* null_device() { return "/dev/null"; }
+
 void prepare_process()
 {
     for (int fd = 0; fd <= 2; ++fd) {
         if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
             continue;
         // The lowest free descriptor is `fd` itself.
-        const int null_device = open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
-        if (null_device >= 0 && null_device != fd) {
-            dup2(null_device, fd);
-            close(null_device);
+        const int null_fd = open(null_device(), fd == 0 ? O_RDONLY : O_WRONLY);
+        if (null_fd >= 0 && null_fd != fd) {
+            dup2(null_fd, fd);
+            close(null_fd);
         }
     }
     std::setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);

@@ -22,6 +22,9 @@ namespace pixmar {
 // file left behind.
 void prepare_process();
 
+// The name under which the system's null device opens: "/dev/null", "NUL".
+const char* null_device();
+
 // True when `path` names a folder now, following links.
 bool is_folder(const std::string& path);
 
