@@ -43,15 +43,15 @@ std::vector<std::uint8_t> make_bitmap(std::uint32_t width, std::uint32_t height,
 
 std::vector<std::uint8_t> make_top_down(std::vector<std::uint8_t> bytes)
 {
-    const std::int32_t width = std::int32_t(bytes[kWidth] | bytes[kWidth + 1] << 8);
-    const std::int32_t height = std::int32_t(bytes[kHeight] | bytes[kHeight + 1] << 8);
-    const std::size_t stored_row = std::size_t(pixmar::stored_row_bytes(std::uint32_t(width)));
+    const std::uint32_t width = std::uint32_t(bytes[kWidth] | bytes[kWidth + 1] << 8);
+    const std::uint32_t height = std::uint32_t(bytes[kHeight] | bytes[kHeight + 1] << 8);
+    const std::size_t stored_row = std::size_t(pixmar::stored_row_bytes(width));
     std::vector<std::uint8_t> out(bytes.begin(), bytes.begin() + 54);
-    for (std::int32_t row = height; row-- > 0;) {
+    for (std::uint32_t row = height; row-- > 0;) {
         const auto begin = bytes.begin() + 54 + std::ptrdiff_t(row * stored_row);
         out.insert(out.end(), begin, begin + std::ptrdiff_t(stored_row));
     }
-    put_u32(out, kHeight, std::uint32_t(-height));
+    put_u32(out, kHeight, 0u - height);
     return out;
 }
 
