@@ -46,36 +46,43 @@ if [ "$mode" = installed ]; then
   sleep 1 && touch "$work/prefix/bin/pixmar"
   [ "$(converted)" = 2 ] || fail "headers not made again after the tool changed"
 
+  # project NAME BITMAPS...: a program of its own, in $work/NAME, whose
+  # bitmaps are the files named (relative to its folder).
+  project() {
+    name=$1; shift
+    mkdir -p "$work/$name"
+    printf 'cmake_minimum_required(VERSION 3.20)\nproject(%s C)\nfind_package(Pixmar REQUIRED)\nadd_executable(%s main.c)\npixmar_add_bitmap_header(%s BITMAPS %s)\n' \
+      "$name" "$name" "$name" "$*" >"$work/$name/CMakeLists.txt"
+    echo 'int main(void) { return 0; }' >"$work/$name/main.c"
+  }
+  # configure_fails NAME: configuring it must fail; its messages go to $work/NAME.log.
+  configure_fails() {
+    if cmake -S "$work/$1" -B "$work/$1/build" -G "$generator" "$where" >"$work/$1.log" 2>&1; then
+      fail "the configure step of $1 was accepted"
+    fi
+  }
+
   # Names that are no C identifiers stop the configure step, naming the file.
-  mkdir "$work/bad"
+  project bad 2nd-logo.bmp
   cp "$work/sample.bmp" "$work/bad/2nd-logo.bmp"
-  printf 'cmake_minimum_required(VERSION 3.20)\nproject(Bad C)\nfind_package(Pixmar REQUIRED)\nadd_executable(bad bad.c)\npixmar_add_bitmap_header(bad BITMAPS 2nd-logo.bmp)\n' >"$work/bad/CMakeLists.txt"
-  echo 'int main(void) { return 0; }' >"$work/bad/bad.c"
-  if cmake -S "$work/bad" -B "$work/bad/build" -G "$generator" "$where" >"$work/bad.log" 2>&1; then
-    fail "a bitmap named 2nd-logo.bmp was accepted"
-  fi
+  configure_fails bad
   grep -q "2nd-logo.bmp" "$work/bad.log" && grep -q "image_2nd_logo.bmp" "$work/bad.log" ||
     { cat "$work/bad.log"; fail "the message does not name the file and a new name"; }
 
   # Two bitmaps of one bare name in one target stop the configure step,
   # naming both files.
+  project twice assets/logo.bmp assets/hud/logo.bmp
   mkdir -p "$work/twice/assets/hud"
   cp "$work/sample.bmp" "$work/twice/assets/logo.bmp"
   cp "$work/sample.bmp" "$work/twice/assets/hud/logo.bmp"
-  printf 'cmake_minimum_required(VERSION 3.20)\nproject(Twice C)\nfind_package(Pixmar REQUIRED)\nadd_executable(twice twice.c)\npixmar_add_bitmap_header(twice BITMAPS assets/logo.bmp assets/hud/logo.bmp)\n' >"$work/twice/CMakeLists.txt"
-  echo 'int main(void) { return 0; }' >"$work/twice/twice.c"
-  if cmake -S "$work/twice" -B "$work/twice/build" -G "$generator" "$where" >"$work/twice.log" 2>&1; then
-    fail "two bitmaps named logo.bmp were accepted"
-  fi
+  configure_fails twice
   grep -q "twice/assets/logo.bmp' and" "$work/twice.log" && grep -q "twice/assets/hud/logo.bmp' would both" "$work/twice.log" ||
     { cat "$work/twice.log"; fail "the message does not name both files"; }
 
   # A refused bitmap fails the build and leaves nothing behind in the build
   # tree but the stand-in link made at configure time, with links and with copies.
-  mkdir "$work/refused"
+  project refused logo.bmp
   printf 'GIF89a, not a bitmap' >"$work/refused/logo.bmp"
-  printf 'cmake_minimum_required(VERSION 3.20)\nproject(Refused C)\nfind_package(Pixmar REQUIRED)\nadd_executable(refused refused.c)\npixmar_add_bitmap_header(refused BITMAPS logo.bmp)\n' >"$work/refused/CMakeLists.txt"
-  echo 'int main(void) { return 0; }' >"$work/refused/refused.c"
   for copies in OFF ON; do
     rm -rf "$work/refused/build"
     cmake -S "$work/refused" -B "$work/refused/build" -G "$generator" "$where" -DPIXMAR_BITMAP_COPIES=$copies >/dev/null
