@@ -108,6 +108,8 @@ std::vector<std::string> ScratchFolder::names() const
 }
 
 #ifdef _WIN32
+namespace {
+
 // The console's text stream ends every line with CR LF. Those become LF so
 // that the expectations read the same on every platform; a line end of any
 // other form is marked, so that it fails the comparison.
@@ -133,6 +135,8 @@ int run_command(const std::string& utf8)
     MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, wide.data(), length);
     return _wsystem(wide.c_str());
 }
+
+}  // namespace
 #endif
 
 RunResult ScratchFolder::run(const std::vector<std::string>& arguments, const std::string& shell_prefix) const
