@@ -74,27 +74,39 @@ TEST(ProcessEdges, StandardOutputClosedOrWithoutReaderLeavesTheHeaderWhole)
 
 // The limit is met part-way through the header: the write fails, the run says
 // so with status 6, and the temporary file is gone. Not ignoring SIGXFSZ here
-// is the point: the tool must not be killed by it.
+// is the point: the tool must not be killed by it. The limits count blocks of
+// 512 bytes (dash's ulimit): the small header fails at once, the large one
+// (its 1 MiB blocks formatted by a second thread) in its second block.
 TEST(ProcessEdges, AFileSizeLimitFailsTheWriteAndKeepsTheOlderHeader)
 {
-    ScratchFolder folder, capture;
-    write_file(folder / "big.bmp", make_bitmap(64, 8, [](auto x, auto) { return x % 3 ? kRed : kBlue; }));
-    const std::vector<std::uint8_t> older(5000, 'o');
-    write_file(folder / "big.bmp.h", older);
-    const std::string out = (capture / "out.txt").string();
-    const int status = wait_status(
-        spawn_shell("cd \"$1\" && ulimit -f 2 && exec \"$2\" big.bmp >\"$3\"", {folder.path().string(), PIXMAR_EXE, out}));
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 6) << "status " << status;
-    EXPECT_EQ(read_file(out), kBanner + "Opening File: big.bmp\n" + info_lines(64, 8, 1536) +
-                                  "Output File: big.bmp.h\nERROR: error writing file: big.bmp.h\n");
-    EXPECT_EQ(read_file(folder / "big.bmp.h"), std::string(older.begin(), older.end()));
-    EXPECT_EQ(folder.names(), (std::vector<std::string>{"big.bmp", "big.bmp.h"}));
+    struct LimitCase {
+        std::uint32_t width, height;
+        const char* limit;
+    };
+    const LimitCase cases[] = {{64, 8, "2"}, {1024, 256, "2500"}};
+    for (const LimitCase& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.width << " x " << c.height);
+        ScratchFolder folder, capture;
+        write_file(folder / "big.bmp", make_bitmap(c.width, c.height, [](auto x, auto) { return x % 3 ? kRed : kBlue; }));
+        const std::vector<std::uint8_t> older(5000, 'o');
+        write_file(folder / "big.bmp.h", older);
+        const std::string out = (capture / "out.txt").string();
+        const int status = wait_status(spawn_shell("cd \"$1\" && ulimit -f $4 && exec \"$2\" big.bmp >\"$3\"",
+                                                   {folder.path().string(), PIXMAR_EXE, out, c.limit}));
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 6) << "status " << status;
+        EXPECT_EQ(read_file(out), kBanner + "Opening File: big.bmp\n" +
+                                      info_lines(int(c.width), int(c.height), int(c.width * c.height * 3)) +
+                                      "Output File: big.bmp.h\nERROR: error writing file: big.bmp.h\n");
+        EXPECT_EQ(read_file(folder / "big.bmp.h"), std::string(older.begin(), older.end()));
+        EXPECT_EQ(folder.names(), (std::vector<std::string>{"big.bmp", "big.bmp.h"}));
+    }
 }
 
 // Root may write any file, so the tool runs as nobody, from a copy in a
 // folder of /tmp that anyone may write and enter (the build folder may lie
-// where nobody cannot), under the emulator where the tests run under one. A header nobody may not write is refused; one it may
-// write is replaced, which shows the run could have replaced the first.
+// where nobody cannot), under the emulator where the tests run under one. A
+// header nobody may not write is refused; one it may write is replaced, which
+// shows the run could have replaced the first.
 TEST(ProcessEdges, AHeaderTheUserMayNotWriteIsNotReplaced)
 {
     const bool as_root = geteuid() == 0;
