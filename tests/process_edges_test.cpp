@@ -5,7 +5,6 @@
 #ifndef _WIN32
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdlib>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -149,11 +148,7 @@ TEST(ProcessEdges, AHeaderTheUserMayNotWriteIsNotReplaced)
         ASSERT_GE(out.size(), c.last_line.size());
         EXPECT_EQ(out.substr(out.size() - c.last_line.size()), c.last_line);
         EXPECT_EQ(read_file(folder / "in.bmp.h") == older, c.status != 0);
-        std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(folder))
-            names.push_back(entry.path().filename().string());
-        std::sort(names.begin(), names.end());
-        EXPECT_EQ(names, (std::vector<std::string>{"in.bmp", "in.bmp.h", "pixmar"}));
+        EXPECT_EQ(names_in(folder), (std::vector<std::string>{"in.bmp", "in.bmp.h", "pixmar"}));
     }
     fs::remove_all(folder);
 }

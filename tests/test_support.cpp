@@ -98,14 +98,16 @@ ScratchFolder::~ScratchFolder()
     fs::remove_all(path_, ignored);
 }
 
-std::vector<std::string> ScratchFolder::names() const
+std::vector<std::string> names_in(const fs::path& folder)
 {
     std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(path_))
+    for (const auto& entry : fs::directory_iterator(folder))
         names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
 }
+
+std::vector<std::string> ScratchFolder::names() const { return names_in(path_); }
 
 #ifdef _WIN32
 namespace {

@@ -49,6 +49,9 @@ std::filesystem::path from_utf8(const std::string& text);
 std::string read_file(const std::filesystem::path& path);
 void write_file(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes);
 
+// The names in `folder`, sorted.
+std::vector<std::string> names_in(const std::filesystem::path& folder);
+
 struct RunResult {
     int status;
     std::string out;
