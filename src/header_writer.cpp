@@ -1,24 +1,32 @@
 #include "header_writer.h"
 
 #include <algorithm>
-#include <condition_variable>
+#include <atomic>
 #include <cstdio>
-#include <mutex>
+#include <functional>
 #include <string>
 #include <system_error>
 #include <thread>
 
 #include "memory.h"
 #include "output_file.h"
+#include "platform.h"
 #include "word_line.h"
+
+#if defined(__x86_64__) || defined(_M_X64)
+#include <emmintrin.h>
+#endif
 
 namespace pixmar {
 
 namespace {
 
-// Text is built in blocks of this size and written a block at a time, so
-// memory stays flat however large the image is.
+// Text is built in blocks and written a block at a time, so memory stays
+// flat however large the image is.
 constexpr std::size_t kOutputBlock = std::size_t(1) << 20;
+
+// About a millisecond at most of spinning before a wait sleeps.
+constexpr int kSpinsBeforeSleep = 20000;
 
 // The comment, the macros and the array line, as one piece of text.
 std::string preamble(const std::string& path, const DerivedNames& names, const PixelBuffer& pixels)
@@ -46,121 +54,132 @@ bool write_text(std::FILE* out, const std::string& text)
     return write_block(out, text.data(), text.data() + text.size());
 }
 
-// Where the formatting of the words stands: the next line to format.
-struct WordCursor {
+// The words of one header, in lines of up to kPixelsPerLine pixels, top
+// row first. Every line but a row's last holds kPixelsPerLine pixels, so
+// where any line begins is known without formatting those before it.
+struct WordLines {
     PixelBuffer& pixels;
     bool magic_pink;
     WordLineFormatter format_word_line;
-    std::uint32_t rows_left;  // rows not yet begun or not yet finished
-    std::uint32_t column = 0;
-
-    bool done() const { return rows_left == 0 || pixels.width == 0; }
+    std::uint32_t lines_per_row;
+    std::uint64_t count;
 };
 
-// Formats whole lines into the block from `begin` until it is nearly full or
-// every word is formatted; returns the end of the text.
-char* fill_block(WordCursor& at, char* begin)
+WordLines word_lines(PixelBuffer& pixels, bool magic_pink)
 {
-    char* const last_start = begin + kOutputBlock - kMaxWordLineBytes;
-    char* cursor = begin;
-    const std::size_t row_bytes = std::size_t(at.pixels.width) * 3;
-    while (!at.done() && cursor <= last_start) {
-        // Row 0 is the bottom of the picture, so the last row comes first.
-        std::uint8_t* const row = at.pixels.bytes.get() + std::size_t(at.rows_left - 1) * row_bytes;
-        const std::uint32_t pairs = std::min(at.pixels.width - at.column, kPixelsPerLine) / 2;
-        cursor = at.format_word_line(row + std::size_t(at.column) * 3, pairs, at.magic_pink, cursor);
-        at.column += kPixelsPerLine;
-        if (at.column >= at.pixels.width) {
-            at.column = 0;
-            --at.rows_left;
-        }
-    }
-    return cursor;
+    const std::uint32_t lines_per_row = pixels.width / kPixelsPerLine + (pixels.width % kPixelsPerLine != 0);
+    return {pixels, magic_pink, word_line_formatter(), lines_per_row, std::uint64_t(lines_per_row) * pixels.height};
 }
 
-// One block at a time: format it, write it.
-bool write_words_in_turn(std::FILE* out, WordCursor& at, char* block)
+// Every block holds this many lines (the last one fewer), so a block can be
+// formatted knowing only its number.
+constexpr std::uint64_t kLinesPerBlock = kOutputBlock / kMaxWordLineBytes;
+
+std::uint64_t block_count(const WordLines& lines) { return (lines.count + kLinesPerBlock - 1) / kLinesPerBlock; }
+
+// Formats block number `block` into `out`; returns the end of its text.
+char* format_block(const WordLines& lines, std::uint64_t block, char* out)
 {
-    do {
-        if (!write_block(out, block, fill_block(at, block)))
-            return false;
-    } while (!at.done());
-    return true;
+    const std::uint64_t first = block * kLinesPerBlock;
+    const std::uint64_t end = std::min(first + kLinesPerBlock, lines.count);
+    // Row 0 is the bottom of the picture, so the last row comes first.
+    std::uint32_t row = lines.pixels.height - 1 - std::uint32_t(first / lines.lines_per_row);
+    std::uint32_t column = std::uint32_t(first % lines.lines_per_row) * kPixelsPerLine;
+    const std::size_t row_bytes = std::size_t(lines.pixels.width) * 3;
+    for (std::uint64_t line = first; line < end; ++line) {
+        std::uint8_t* const pixels = lines.pixels.bytes.get() + std::size_t(row) * row_bytes + std::size_t(column) * 3;
+        const std::uint32_t pairs = std::min(lines.pixels.width - column, kPixelsPerLine) / 2;
+        out = lines.format_word_line(pixels, pairs, lines.magic_pink, out);
+        column += kPixelsPerLine;
+        if (column >= lines.pixels.width) {
+            column = 0;
+            --row;
+        }
+    }
+    return out;
 }
 
-// Two blocks: a second thread formats one while this one writes the other, so
-// formatting costs no time beside the writing. The bytes and their order are
-// those of write_words_in_turn; only this thread writes.
-bool write_words_overlapped(std::FILE* out, WordCursor& at, char* const blocks[2])
+// Tells the processor this thread is only waiting, so a spin costs less.
+inline void pause_briefly()
 {
-    std::mutex lock;
-    std::condition_variable changed;
-    bool full[2] = {false, false}, last[2] = {false, false}, stop = false;
-    char* ends[2] = {blocks[0], blocks[1]};
-
-    const auto format_blocks = [&] {
-        for (int i = 0;; i ^= 1) {
-            {
-                std::unique_lock<std::mutex> held(lock);
-                changed.wait(held, [&] { return !full[i] || stop; });
-                if (stop)
-                    return;
-            }
-            char* const end = fill_block(at, blocks[i]);
-            const bool done = at.done();
-            {
-                const std::lock_guard<std::mutex> held(lock);
-                ends[i] = end;
-                last[i] = done;
-                full[i] = true;
-            }
-            changed.notify_all();
-            if (done)
-                return;
-        }
-    };
-    std::thread formatter;
-    try {
-        formatter = std::thread(format_blocks);
-    } catch (const std::system_error&) {
-        return write_words_in_turn(out, at, blocks[0]);  // no thread to be had: one block at a time
-    }
-
-    bool written = true;
-    for (int i = 0;; i ^= 1) {
-        {
-            std::unique_lock<std::mutex> held(lock);
-            changed.wait(held, [&] { return full[i]; });
-        }
-        written = write_block(out, blocks[i], ends[i]);
-        const bool done = last[i];
-        {
-            const std::lock_guard<std::mutex> held(lock);
-            full[i] = false;
-            stop = !written;
-        }
-        changed.notify_all();
-        if (done || !written)
-            break;
-    }
-    formatter.join();
-    return written;
+#if defined(__x86_64__) || defined(_M_X64)
+    _mm_pause();
+#elif defined(__aarch64__)
+    __asm__ __volatile__("yield");
+#endif
 }
 
-bool write_words(std::FILE* out, PixelBuffer& pixels, bool magic_pink)
+// Where the writing stands, shared by the threads that write blocks in turn.
+struct Turn {
+    std::FILE* out;
+    bool write_out_early;  // start each block's way to disk once it is written
+    std::uint64_t offset;  // where block `next` begins in the file; only its writer touches it
+    std::atomic<std::uint64_t> next{0};  // the block to be written next
+    std::atomic<bool> failed{false};
+};
+
+// Waits until block `block` may be written; false once a write has failed.
+// It spins first: the other thread is writing the block before, which takes
+// well under a millisecond, while a thread put to sleep can take a sizeable
+// part of one to wake on some machines, for every block.
+bool wait_for_turn(Turn& turn, std::uint64_t block)
 {
-    WordCursor at{pixels, magic_pink, word_line_formatter(), pixels.height};
-    // A header of one block gains nothing from a second thread.
-    const std::uint64_t text_bytes = std::uint64_t(pixels.width) / 2 * pixels.height * 12;
-    const bool overlapped = text_bytes > kOutputBlock;
-    const MemoryBlock memory(allocate_block(overlapped ? 2 * kOutputBlock : kOutputBlock));
+    for (int spin = 0;; ++spin) {
+        const std::uint64_t next = turn.next.load(std::memory_order_acquire);
+        if (next == block || turn.failed.load(std::memory_order_acquire))
+            return !turn.failed.load(std::memory_order_acquire);
+        if (spin < kSpinsBeforeSleep)
+            pause_briefly();
+        else
+            turn.next.wait(next, std::memory_order_acquire);
+    }
+}
+
+// Formats and writes every `step`th block from `first`, each in its turn.
+// With two threads, each writes the text it formatted itself, still in its
+// own cache, and formats its next block while the other one writes.
+void write_blocks(const WordLines& lines, std::uint64_t first, std::uint64_t step, char* block, Turn& turn)
+{
+    const std::uint64_t blocks = block_count(lines);
+    for (std::uint64_t k = first; k < blocks; k += step) {
+        char* const end = format_block(lines, k, block);
+        if (!wait_for_turn(turn, k))
+            return;
+        const std::uint64_t offset = turn.offset;
+        const bool written = write_block(turn.out, block, end);
+        turn.offset = offset + std::uint64_t(end - block);
+        if (!written)
+            turn.failed.store(true, std::memory_order_release);
+        turn.next.store(k + 1, std::memory_order_release);
+        turn.next.notify_all();
+        if (written && turn.write_out_early)
+            start_writing_out(turn.out, offset, std::uint64_t(end - block));
+    }
+}
+
+// Writes the words, the text from `offset` on. On a processor with two or
+// more cores, a second thread takes every other block.
+bool write_words(std::FILE* out, std::uint64_t offset, PixelBuffer& pixels, bool magic_pink, bool write_out_early)
+{
+    const WordLines lines = word_lines(pixels, magic_pink);
+    const bool two_threads = block_count(lines) > 1 && std::thread::hardware_concurrency() > 1;
+    const MemoryBlock memory(allocate_block(two_threads ? 2 * kOutputBlock : kOutputBlock));
     if (!memory)
         return false;
-    char* const first = reinterpret_cast<char*>(memory.get());
-    if (!overlapped)
-        return write_words_in_turn(out, at, first);
-    char* const blocks[2] = {first, first + kOutputBlock};
-    return write_words_overlapped(out, at, blocks);
+    char* const block = reinterpret_cast<char*>(memory.get());
+    Turn turn{out, write_out_early, offset};
+    std::thread helper;
+    if (two_threads) {
+        try {
+            helper = std::thread(write_blocks, std::cref(lines), 1, 2, block + kOutputBlock, std::ref(turn));
+        } catch (const std::system_error&) {
+            // No thread to be had: this one writes every block.
+        }
+    }
+    write_blocks(lines, 0, helper.joinable() ? 2 : 1, block, turn);
+    if (helper.joinable())
+        helper.join();
+    return !turn.failed.load();
 }
 
 }  // namespace
@@ -200,8 +219,12 @@ int write_header_file(const std::string& input_path, PixelBuffer& pixels, bool m
     }
     std::printf("Output File: %s\n", names.output_file.c_str());
 
-    const bool written = write_text(output.stream(), preamble(input_path, names, pixels)) &&
-                         write_words(output.stream(), pixels, magic_pink) &&
+    // Where a rename writes the new file out (ext4 and btrfs do when it
+    // replaces another), each block starts on its way to disk as soon as it
+    // is written, so the rename finds little left to do.
+    const std::string opening = preamble(input_path, names, pixels);
+    const bool written = write_text(output.stream(), opening) &&
+                         write_words(output.stream(), opening.size(), pixels, magic_pink, output.replaces_older()) &&
                          write_text(output.stream(), "};\r\n/* END OF FILE */\r\n");
     if (!finish_output(output, written)) {
         std::printf("ERROR: error writing file: %s\n", names.output_file.c_str());

@@ -18,8 +18,10 @@ bool open_output(const std::string& target, OutputFile& output)
     output.target_ = target;
     // A folder at the target's name can never be replaced by a file, and a
     // file its user may not write is not to be replaced behind their back.
-    if (is_folder(target) || is_write_protected(target))
+    const PathKind kind = path_kind(target);
+    if (kind == PathKind::folder || is_write_protected(target))
         return false;
+    output.replaces_older_ = kind == PathKind::other;
     const std::string folder = folder_of(target);
     for (int attempt = 0; attempt < 100; ++attempt) {
         output.temporary_ = folder + "pixmar-" + std::to_string(process_number()) + "-" +

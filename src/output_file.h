@@ -30,6 +30,10 @@ public:
     // Unbuffered; open between open_output and finish_output, else nullptr.
     std::FILE* stream() const { return stream_; }
 
+    // True when the target existed as open_output found it: the new file
+    // will replace an older one.
+    bool replaces_older() const { return replaces_older_; }
+
 private:
     friend bool open_output(const std::string& target, OutputFile& output);
     friend bool finish_output(OutputFile& output, bool complete);
@@ -37,6 +41,7 @@ private:
     std::FILE* stream_ = nullptr;
     std::string target_;
     std::string temporary_;
+    bool replaces_older_ = false;
 };
 
 // Creates the temporary file for `target`. False when it cannot be created

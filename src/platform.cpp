@@ -103,10 +103,12 @@ void prepare_process()
     std::setvbuf(stdout, nullptr, _IONBF, 0);
 }
 
-bool is_folder(const std::string& path)
+PathKind path_kind(const std::string& path)
 {
     const DWORD attributes = GetFileAttributesW(widen(path).c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return PathKind::nothing;
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? PathKind::folder : PathKind::other;
 }
 
 std::FILE* open_regular_file(const std::string& path)
@@ -167,6 +169,8 @@ void release_guarded_file(bool remove)
     }
     ReleaseSRWLockExclusive(&guard_lock);
 }
+
+void start_writing_out(std::FILE*, std::uint64_t, std::uint64_t) {}  // a rename writes nothing out here
 
 bool is_write_protected(const std::string& path)
 {
@@ -298,10 +302,12 @@ void prepare_process()
     std::signal(SIGXFSZ, SIG_IGN);
 }
 
-bool is_folder(const std::string& path)
+PathKind path_kind(const std::string& path)
 {
     struct stat info;
-    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    if (stat(path.c_str(), &info) != 0)
+        return PathKind::nothing;
+    return S_ISDIR(info.st_mode) ? PathKind::folder : PathKind::other;
 }
 
 std::FILE* open_regular_file(const std::string& path)
@@ -367,6 +373,16 @@ void release_guarded_file(bool remove)
     // An interruption that came meanwhile is delivered now, with the caller's
     // own action; the file is renamed or gone by then.
     sigprocmask(SIG_SETMASK, &old_mask, nullptr);
+}
+
+void start_writing_out(std::FILE* file, std::uint64_t offset, std::uint64_t length)
+{
+#ifdef __linux__
+    // Advice only: a failure changes nothing the run relies on.
+    (void)sync_file_range(fileno(file), off_t(offset), off_t(length), SYNC_FILE_RANGE_WRITE);
+#else
+    (void)file, (void)offset, (void)length;
+#endif
 }
 
 bool is_write_protected(const std::string& path)

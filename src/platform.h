@@ -25,8 +25,9 @@ void prepare_process();
 // The name under which the system's null device opens: "/dev/null", "NUL".
 const char* null_device();
 
-// True when `path` names a folder now, following links.
-bool is_folder(const std::string& path);
+// What `path` names now, following links.
+enum class PathKind { nothing, folder, other };
+PathKind path_kind(const std::string& path);
 
 // Opens `path` for binary reading when it is a regular file; nullptr when it
 // is missing, unreadable, or anything else (folder, pipe, device). The file
@@ -52,6 +53,13 @@ std::FILE* create_guarded_file(const std::string& path);
 // Ends the guard of the file made by create_guarded_file, after it has been
 // closed: removes it first when `remove` is set.
 void release_guarded_file(bool remove);
+
+// Asks the system to start writing `length` bytes of `file` from `offset`
+// out to disk, and returns without waiting for the disk. Only Linux is asked;
+// elsewhere it does nothing. Where a file replaced by a rename has the new
+// file's data written out in the rename itself (ext4, btrfs), starting early
+// lets that work overlap the writing instead of following it.
+void start_writing_out(std::FILE* file, std::uint64_t offset, std::uint64_t length);
 
 // True when `path` exists and the running user may not write it (a
 // read-only header): replacing it would ignore its owner's choice.

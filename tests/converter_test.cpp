@@ -225,41 +225,51 @@ TEST(Convert, APathWithALineBreakIsRefusedBeforeAnyOutput)
 }
 #endif
 
-// A header of several output blocks (1024 x 1024 gives 6 MiB) is the scalar
-// reference formatter's text, line for line, with the switch off and on.
+// A header of several output blocks is the scalar reference formatter's
+// text, line for line, with the switch off and then on (the second run
+// replaces the first one's header). 1024 x 1024 gives 6 MiB of full lines;
+// at 1030 pixels every row ends in a line of three words, so blocks begin
+// part-way through rows of uneven lines.
 TEST(Convert, AHeaderOfManyBlocksIsTheReferenceText)
 {
-    constexpr std::uint32_t kSide = 1024;
-    std::uint32_t state = 12345;
-    std::vector<Rgb> colors(std::size_t(kSide) * kSide);
-    for (Rgb& c : colors) {
-        state = state * 1103515245u + 12345u;
-        // One pixel in eight magic pink, so the pair rule has work in every row.
-        c = (state >> 29) == 0 ? kMagicPink : Rgb{std::uint8_t(state >> 8), std::uint8_t(state >> 16), std::uint8_t(state >> 24)};
-    }
-    const auto color = [&](std::uint32_t x, std::uint32_t y) { return colors[std::size_t(y) * kSide + x]; };
-    ScratchFolder folder;
-    write_file(folder / "big.bmp", make_bitmap(kSide, kSide, color));
-    for (const bool magic_pink : {false, true}) {
-        SCOPED_TRACE(magic_pink ? "switch on" : "switch off");
-        std::string expected = "/*\r\n * File  : big.bmp\r\n * Width : 1024\r\n * Height: 1024\r\n*/\r\n"
-                               "#define BIG_WIDTH   (1024)\r\n#define BIG_HEIGHT  (1024)\r\n"
-                               "#define BIG_SIZE   (1048576)\r\n\r\nconst unsigned long big_Bitmap[1024*1024]={\r\n";
-        char line[pixmar::kMaxWordLineBytes];
-        for (std::uint32_t y = 0; y < kSide; ++y) {
-            std::vector<std::uint8_t> row;
-            for (std::uint32_t x = 0; x < kSide; ++x)
-                row.insert(row.end(), {color(x, y).b, color(x, y).g, color(x, y).r});
-            for (std::uint32_t x = 0; x < kSide; x += 16)
-                expected.append(line, pixmar::format_word_line_scalar(row.data() + x * 3, 8, magic_pink, line));
+    for (const std::uint32_t width : {1024u, 1030u}) {
+        const std::uint32_t height = width == 1024 ? 1024 : 600;
+        SCOPED_TRACE(testing::Message() << width << " x " << height);
+        std::uint32_t state = 12345;
+        std::vector<Rgb> colors(std::size_t(width) * height);
+        for (Rgb& c : colors) {
+            state = state * 1103515245u + 12345u;
+            // One pixel in eight magic pink, so the pair rule has work in every row.
+            c = (state >> 29) == 0 ? kMagicPink : Rgb{std::uint8_t(state >> 8), std::uint8_t(state >> 16), std::uint8_t(state >> 24)};
         }
-        expected += "};\r\n/* END OF FILE */\r\n";
-        const RunResult run = magic_pink ? folder.run({"-MP", "big.bmp"}) : folder.run({"big.bmp"});
-        ASSERT_EQ(run.status, 0) << run.out;
-        const std::string header = read_file(folder / "big.bmp.h");
-        ASSERT_GT(header.size(), std::size_t(6) << 20);
-        EXPECT_TRUE(header == expected) << "they differ from byte "
-                                        << std::mismatch(header.begin(), header.end(), expected.begin(), expected.end()).first - header.begin();
+        const auto color = [&](std::uint32_t x, std::uint32_t y) { return colors[std::size_t(y) * width + x]; };
+        ScratchFolder folder;
+        write_file(folder / "big.bmp", make_bitmap(width, height, color));
+        const std::string w = std::to_string(width), h = std::to_string(height);
+        for (const bool magic_pink : {false, true}) {
+            SCOPED_TRACE(magic_pink ? "switch on" : "switch off");
+            std::string expected = "/*\r\n * File  : big.bmp\r\n * Width : " + w + "\r\n * Height: " + h + "\r\n*/\r\n" +
+                                   "#define BIG_WIDTH   (" + w + ")\r\n#define BIG_HEIGHT  (" + h + ")\r\n" +
+                                   "#define BIG_SIZE   (" + std::to_string(width * height) + ")\r\n\r\n" +
+                                   "const unsigned long big_Bitmap[" + h + "*" + w + "]={\r\n";
+            char line[pixmar::kMaxWordLineBytes];
+            for (std::uint32_t y = 0; y < height; ++y) {
+                std::vector<std::uint8_t> row;
+                for (std::uint32_t x = 0; x < width; ++x)
+                    row.insert(row.end(), {color(x, y).b, color(x, y).g, color(x, y).r});
+                for (std::uint32_t x = 0; x < width; x += 16) {
+                    const std::uint32_t pairs = std::min(width - x, 16u) / 2;
+                    expected.append(line, pixmar::format_word_line_scalar(row.data() + x * 3, pairs, magic_pink, line));
+                }
+            }
+            expected += "};\r\n/* END OF FILE */\r\n";
+            const RunResult run = magic_pink ? folder.run({"-MP", "big.bmp"}) : folder.run({"big.bmp"});
+            ASSERT_EQ(run.status, 0) << run.out;
+            const std::string header = read_file(folder / "big.bmp.h");
+            ASSERT_GT(header.size(), std::size_t(3) << 20);
+            EXPECT_TRUE(header == expected) << "they differ from byte "
+                                            << std::mismatch(header.begin(), header.end(), expected.begin(), expected.end()).first - header.begin();
+        }
     }
 }
 
