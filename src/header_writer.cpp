@@ -25,8 +25,10 @@ namespace {
 // flat however large the image is.
 constexpr std::size_t kOutputBlock = std::size_t(1) << 20;
 
-// About a millisecond at most of spinning before a wait sleeps.
-constexpr int kSpinsBeforeSleep = 20000;
+// How a thread waits for its turn: a few microseconds of pausing, then up
+// to about a millisecond of yielding, then sleep.
+constexpr int kPauses = 100;
+constexpr int kYields = 2000;
 
 // The comment, the macros and the array line, as one piece of text.
 std::string preamble(const std::string& path, const DerivedNames& names, const PixelBuffer& pixels)
@@ -114,34 +116,44 @@ struct Turn {
     std::FILE* out;
     bool write_out_early;  // start each block's way to disk once it is written
     std::uint64_t offset;  // where block `next` begins in the file; only its writer touches it
-    std::atomic<std::uint64_t> next{0};  // the block to be written next
+    std::atomic<std::uint64_t> claimed{0};  // blocks taken by a thread to format and write
+    std::atomic<std::uint64_t> next{0};     // the block to be written next
     std::atomic<bool> failed{false};
 };
 
 // Waits until block `block` may be written; false once a write has failed.
-// It spins first: the other thread is writing the block before, which takes
-// well under a millisecond, while a thread put to sleep can take a sizeable
-// part of one to wake on some machines, for every block.
+// The other thread is writing the block before, which takes well under a
+// millisecond, while a thread put to sleep can take a sizeable part of one
+// to wake on some machines: so it sleeps only after a millisecond or so. It
+// yields rather than spins once it has paused a little, so that when both
+// threads share one processor the other one runs instead.
 bool wait_for_turn(Turn& turn, std::uint64_t block)
 {
-    for (int spin = 0;; ++spin) {
+    for (int round = 0;; ++round) {
         const std::uint64_t next = turn.next.load(std::memory_order_acquire);
         if (next == block || turn.failed.load(std::memory_order_acquire))
             return !turn.failed.load(std::memory_order_acquire);
-        if (spin < kSpinsBeforeSleep)
+        if (round < kPauses)
             pause_briefly();
+        else if (round < kPauses + kYields)
+            std::this_thread::yield();
         else
             turn.next.wait(next, std::memory_order_acquire);
     }
 }
 
-// Formats and writes every `step`th block from `first`, each in its turn.
-// With two threads, each writes the text it formatted itself, still in its
-// own cache, and formats its next block while the other one writes.
-void write_blocks(const WordLines& lines, std::uint64_t first, std::uint64_t step, char* block, Turn& turn)
+// Takes the next block nobody has taken, formats it, and writes it in its
+// turn, until no block is left. With two threads, each writes the text it
+// formatted itself, still in its own cache, and formats its next block while
+// the other one writes; a thread that starts late, or is held up, simply
+// takes fewer blocks.
+void write_blocks(const WordLines& lines, char* block, Turn& turn)
 {
     const std::uint64_t blocks = block_count(lines);
-    for (std::uint64_t k = first; k < blocks; k += step) {
+    for (;;) {
+        const std::uint64_t k = turn.claimed.fetch_add(1, std::memory_order_relaxed);
+        if (k >= blocks)
+            return;
         char* const end = format_block(lines, k, block);
         if (!wait_for_turn(turn, k))
             return;
@@ -158,7 +170,7 @@ void write_blocks(const WordLines& lines, std::uint64_t first, std::uint64_t ste
 }
 
 // Writes the words, the text from `offset` on. On a processor with two or
-// more cores, a second thread takes every other block.
+// more cores, a second thread formats and writes blocks too.
 bool write_words(std::FILE* out, std::uint64_t offset, PixelBuffer& pixels, bool magic_pink, bool write_out_early)
 {
     const WordLines lines = word_lines(pixels, magic_pink);
@@ -171,12 +183,12 @@ bool write_words(std::FILE* out, std::uint64_t offset, PixelBuffer& pixels, bool
     std::thread helper;
     if (two_threads) {
         try {
-            helper = std::thread(write_blocks, std::cref(lines), 1, 2, block + kOutputBlock, std::ref(turn));
+            helper = std::thread(write_blocks, std::cref(lines), block + kOutputBlock, std::ref(turn));
         } catch (const std::system_error&) {
             // No thread to be had: this one writes every block.
         }
     }
-    write_blocks(lines, 0, helper.joinable() ? 2 : 1, block, turn);
+    write_blocks(lines, block, turn);
     if (helper.joinable())
         helper.join();
     return !turn.failed.load();
