@@ -13,6 +13,8 @@
 #   plain:   the bytes overwrite the header in place.
 # With OTHER_PIXMAR (an earlier build, say), that binary runs in the same
 # rotation and gets rows of its own, so before and after compare in one run.
+# With FIRST_HEADER=1 in the environment, every run first removes the file it
+# writes, so each one makes its header for the first time instead.
 # Needs /usr/bin/time (Debian package "time").
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -33,6 +35,7 @@ now() { date +%s%N; }
 # run starts after sync, so no run pays for writing back an earlier one's data.
 measure() {
   local start end
+  [ -z "${FIRST_HEADER:-}" ] || rm -f floor.h "$image.bmp.h"
   sync
   start=$(now)
   /usr/bin/time -f %M -o rss.txt "$@" >/dev/null
@@ -41,7 +44,7 @@ measure() {
 }
 median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 
-echo "$(uname -m), $(nproc) cores, $(date -u +%Y-%m-%d), $runs runs each, medians"
+echo "$(uname -m), $(nproc) cores, $(date -u +%Y-%m-%d), $runs runs each, medians${FIRST_HEADER:+, every header made for the first time}"
 printf '%-14s %9s %9s %9s %9s %7s %8s %7s %9s %9s\n' workload pixmar_s hold_s replace_s plain_s /hold /replace /plain peak_MiB limit_MiB
 # Prints one row from the files of times.
 row() {
