@@ -65,19 +65,19 @@ struct WordLines {
     WordLineFormatter format_word_line;
     std::uint32_t lines_per_row;
     std::uint64_t count;
+    std::uint64_t blocks;
 };
-
-WordLines word_lines(PixelBuffer& pixels, bool magic_pink)
-{
-    const std::uint32_t lines_per_row = pixels.width / kPixelsPerLine + (pixels.width % kPixelsPerLine != 0);
-    return {pixels, magic_pink, word_line_formatter(), lines_per_row, std::uint64_t(lines_per_row) * pixels.height};
-}
 
 // Every block holds this many lines (the last one fewer), so a block can be
 // formatted knowing only its number.
 constexpr std::uint64_t kLinesPerBlock = kOutputBlock / kMaxWordLineBytes;
 
-std::uint64_t block_count(const WordLines& lines) { return (lines.count + kLinesPerBlock - 1) / kLinesPerBlock; }
+WordLines word_lines(PixelBuffer& pixels, bool magic_pink)
+{
+    const std::uint32_t lines_per_row = pixels.width / kPixelsPerLine + (pixels.width % kPixelsPerLine != 0);
+    const std::uint64_t count = std::uint64_t(lines_per_row) * pixels.height;
+    return {pixels, magic_pink, word_line_formatter(), lines_per_row, count, (count + kLinesPerBlock - 1) / kLinesPerBlock};
+}
 
 // Formats block number `block` into `out`; returns the end of its text.
 char* format_block(const WordLines& lines, std::uint64_t block, char* out)
@@ -131,8 +131,10 @@ bool wait_for_turn(Turn& turn, std::uint64_t block)
 {
     for (int round = 0;; ++round) {
         const std::uint64_t next = turn.next.load(std::memory_order_acquire);
-        if (next == block || turn.failed.load(std::memory_order_acquire))
-            return !turn.failed.load(std::memory_order_acquire);
+        if (turn.failed.load(std::memory_order_acquire))
+            return false;
+        if (next == block)
+            return true;
         if (round < kPauses)
             pause_briefly();
         else if (round < kPauses + kYields)
@@ -149,10 +151,9 @@ bool wait_for_turn(Turn& turn, std::uint64_t block)
 // takes fewer blocks.
 void write_blocks(const WordLines& lines, char* block, Turn& turn)
 {
-    const std::uint64_t blocks = block_count(lines);
     for (;;) {
         const std::uint64_t k = turn.claimed.fetch_add(1, std::memory_order_relaxed);
-        if (k >= blocks)
+        if (k >= lines.blocks)
             return;
         char* const end = format_block(lines, k, block);
         if (!wait_for_turn(turn, k))
@@ -174,7 +175,7 @@ void write_blocks(const WordLines& lines, char* block, Turn& turn)
 bool write_words(std::FILE* out, std::uint64_t offset, PixelBuffer& pixels, bool magic_pink, bool write_out_early)
 {
     const WordLines lines = word_lines(pixels, magic_pink);
-    const bool two_threads = block_count(lines) > 1 && std::thread::hardware_concurrency() > 1;
+    const bool two_threads = lines.blocks > 1 && std::thread::hardware_concurrency() > 1;
     const MemoryBlock memory(allocate_block(two_threads ? 2 * kOutputBlock : kOutputBlock));
     if (!memory)
         return false;
@@ -231,9 +232,8 @@ int write_header_file(const std::string& input_path, PixelBuffer& pixels, bool m
     }
     std::printf("Output File: %s\n", names.output_file.c_str());
 
-    // Where a rename writes the new file out (ext4 and btrfs do when it
-    // replaces another), each block starts on its way to disk as soon as it
-    // is written, so the rename finds little left to do.
+    // Only a replacing rename writes the file out, so only then do the blocks
+    // start on their way to disk early (see start_writing_out).
     const std::string opening = preamble(input_path, names, pixels);
     const bool written = write_text(output.stream(), opening) &&
                          write_words(output.stream(), opening.size(), pixels, magic_pink, output.replaces_older()) &&
