@@ -1,8 +1,9 @@
 // The platform layer: every call that differs between POSIX systems and
 // Windows lives behind these functions, and nowhere else in the project's
-// programs. Paths are UTF-8 strings on every platform; on Windows they are
-// converted to UTF-16 here so that any file name the system accepts can be
-// opened.
+// programs: platform_posix.cpp and platform_windows.cpp implement them, one
+// chosen by the build. Paths are UTF-8 strings on every platform; on Windows
+// they are converted to UTF-16 there, so that any file name the system
+// accepts can be opened.
 #pragma once
 
 #include <cstdint>
