@@ -40,6 +40,16 @@ bool open_output(const std::string& target, OutputFile& output)
     return false;
 }
 
+bool write_output(OutputFile& output, const char* bytes, std::size_t size)
+{
+    if (std::fwrite(bytes, 1, size, output.stream_) != size)
+        return false;
+    if (output.replaces_older_)
+        start_writing_out(output.stream_, output.written_, size);
+    output.written_ += size;
+    return true;
+}
+
 OutputFile::~OutputFile()
 {
     if (stream_)
@@ -62,7 +72,7 @@ bool write_whole_file(const std::string& path, const std::vector<std::uint8_t>& 
     OutputFile output;
     if (!open_output(path, output))
         return false;
-    return finish_output(output, std::fwrite(bytes.data(), 1, bytes.size(), output.stream()) == bytes.size());
+    return finish_output(output, write_output(output, reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
 
 }  // namespace pixmar

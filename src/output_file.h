@@ -10,6 +10,7 @@
 // holds either its older content or the complete new one.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -27,27 +28,30 @@ public:
     OutputFile& operator=(const OutputFile&) = delete;
     ~OutputFile();
 
-    // Unbuffered; open between open_output and finish_output, else nullptr.
-    std::FILE* stream() const { return stream_; }
-
-    // True when the target existed as open_output found it: the new file
-    // will replace an older one.
-    bool replaces_older() const { return replaces_older_; }
-
 private:
     friend bool open_output(const std::string& target, OutputFile& output);
+    friend bool write_output(OutputFile& output, const char* bytes, std::size_t size);
     friend bool finish_output(OutputFile& output, bool complete);
 
-    std::FILE* stream_ = nullptr;
+    std::FILE* stream_ = nullptr;  // unbuffered; open between open_output and finish_output
     std::string target_;
     std::string temporary_;
-    bool replaces_older_ = false;
+    bool replaces_older_ = false;  // the target existed as open_output found it
+    std::uint64_t written_ = 0;    // bytes written so far
 };
 
 // Creates the temporary file for `target`. False when it cannot be created
 // (a folder at the target's name, a folder that cannot be written, a target
 // the running user may not write).
 bool open_output(const std::string& target, OutputFile& output);
+
+// Appends `size` bytes; false when the write failed. When the file will
+// replace an older one, the bytes are handed to the disk at once, without
+// waiting for it (see start_writing_out): the rename that replaces a file
+// writes the new one out, and this way that work overlaps the writing
+// instead of following it. A first file gains nothing from it and is left to
+// the system's own write-back.
+bool write_output(OutputFile& output, const char* bytes, std::size_t size);
 
 // Closes the stream and, when `complete` is true and the close succeeds,
 // renames the temporary file over the target. Returns true when the target

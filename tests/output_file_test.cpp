@@ -27,14 +27,14 @@ TEST(OutputFile, OnlyACompleteFileReplacesTheTarget)
     {
         pixmar::OutputFile output;
         ASSERT_TRUE(pixmar::open_output(target, output));
-        std::fputs("new", output.stream());
+        ASSERT_TRUE(pixmar::write_output(output, "new", 3));
         EXPECT_FALSE(pixmar::finish_output(output, false));
     }
     EXPECT_EQ(read_file(folder / "out.bin"), "old");
     {
         pixmar::OutputFile output;
         ASSERT_TRUE(pixmar::open_output(target, output));
-        std::fputs("new", output.stream());
+        ASSERT_TRUE(pixmar::write_output(output, "new", 3));
         EXPECT_EQ(folder.names().size(), 2u);  // the target and the temporary file
     }  // never finished: gone with its scope
     EXPECT_EQ(folder.names(), std::vector<std::string>{"out.bin"});
