@@ -8,7 +8,6 @@
 #ifdef PIXMAR_HAVE_SSE2_WORDS
 #include <emmintrin.h>
 
-#include "word_components.h"
 #include "word_weights.h"
 #endif
 
@@ -148,20 +147,6 @@ bool has_magic_pink(__m128i pixels)
 }
 
 }  // namespace
-
-void pixel_components_sse2(const std::uint8_t* pixels, std::uint8_t luma[4], std::uint8_t cb[4], std::uint8_t cr[4])
-{
-    const Components c = components_of(load_four_pixels(pixels));
-    alignas(16) std::int32_t lanes[3][4];
-    _mm_store_si128(reinterpret_cast<__m128i*>(lanes[0]), c.luma);
-    _mm_store_si128(reinterpret_cast<__m128i*>(lanes[1]), c.cb);
-    _mm_store_si128(reinterpret_cast<__m128i*>(lanes[2]), c.cr);
-    for (int i = 0; i < 4; ++i) {
-        luma[i] = std::uint8_t(lanes[0][i]);
-        cb[i] = std::uint8_t(lanes[1][i]);
-        cr[i] = std::uint8_t(lanes[2][i]);
-    }
-}
 
 char* format_word_line_sse2(std::uint8_t* pixels, std::uint32_t pairs, bool magic_pink, char* out)
 {

@@ -8,11 +8,9 @@
 
 #ifdef PIXMAR_HAVE_SSE2_WORDS
 
-#include <cstring>
 #include <immintrin.h>
 
 #include "magic_pink.h"
-#include "word_components.h"
 #include "word_weights.h"
 
 #define PIXMAR_AVX2 __attribute__((target("avx2,fma")))
@@ -25,25 +23,11 @@ struct Components {
     __m256i luma, cb, cr;  // one pixel a 32-bit lane, each 0..255
 };
 
-// Exactly 12 bytes (four pixels) into the low 12 bytes of a register.
-PIXMAR_AVX2 __m128i load_twelve_bytes(const std::uint8_t* pixels)
-{
-    std::int32_t tail;
-    std::memcpy(&tail, pixels + 8, 4);
-    return _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(pixels)), _mm_cvtsi32_si128(tail));
-}
-
 // (n + 0.5) x r as n x r + r / 2, in one fused multiply-add.
 PIXMAR_AVX2 __m256i divide(__m256i numerator, float reciprocal)
 {
     return _mm256_cvttps_epi32(_mm256_fmadd_ps(_mm256_cvtepi32_ps(numerator), _mm256_set1_ps(reciprocal),
                                                _mm256_set1_ps(reciprocal / 2)));
-}
-
-// Eight pixels from exactly 24 bytes: the bytes of four in each 128-bit half.
-PIXMAR_AVX2 __m256i load_eight_pixels(const std::uint8_t* pixels)
-{
-    return _mm256_inserti128_si256(_mm256_castsi128_si256(load_twelve_bytes(pixels)), load_twelve_bytes(pixels + 12), 1);
 }
 
 // True when one of the eight pixels is magic pink.
@@ -156,21 +140,6 @@ bool processor_has_avx2()
 {
     // Also true only where the system saves the wide registers.
     return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
-}
-
-PIXMAR_AVX2 void pixel_components_avx2(const std::uint8_t* pixels, std::uint8_t luma[8], std::uint8_t cb[8],
-                                       std::uint8_t cr[8])
-{
-    const Components c = components_of(load_eight_pixels(pixels));
-    alignas(32) std::int32_t lanes[3][8];
-    _mm256_store_si256(reinterpret_cast<__m256i*>(lanes[0]), c.luma);
-    _mm256_store_si256(reinterpret_cast<__m256i*>(lanes[1]), c.cb);
-    _mm256_store_si256(reinterpret_cast<__m256i*>(lanes[2]), c.cr);
-    for (int i = 0; i < 8; ++i) {
-        luma[i] = std::uint8_t(lanes[0][i]);
-        cb[i] = std::uint8_t(lanes[1][i]);
-        cr[i] = std::uint8_t(lanes[2][i]);
-    }
 }
 
 PIXMAR_AVX2 char* format_word_line_avx2(std::uint8_t* pixels, std::uint32_t pairs, bool magic_pink, char* out)

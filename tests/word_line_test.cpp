@@ -1,15 +1,15 @@
-// The vector word formatter against the scalar reference: the same luma and
-// chroma for every colour, and the same bytes for every line.
+// The vector word formatters against the scalar reference: the same words for
+// every colour, and the same bytes for every line.
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cstring>
 #include <random>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "pixel_pair.h"
-#include "word_components.h"
 #include "word_line.h"
 
 #ifdef PIXMAR_HAVE_SSE2_WORDS
@@ -25,40 +25,30 @@ std::vector<std::pair<const char*, pixmar::WordLineFormatter>> vector_formatters
     return formatters;
 }
 
-using Components = void (*)(const std::uint8_t*, std::uint8_t*, std::uint8_t*, std::uint8_t*);
-
-// All 2^24 colours, `lanes` at a time: each pixel's luma, Cb and Cr as the
-// scalar arithmetic gives them (a pair of two equal pixels carries exactly
-// its pixel's chroma).
-void check_every_colour(Components components, std::uint32_t lanes)
+// All 2^24 colours through each formatter, a line of eight pairs at a time,
+// each pair two pixels of one colour: a pair of equal pixels carries exactly
+// its pixel's luma and chroma, so every colour's arithmetic is checked.
+TEST(VectorWords, EveryColourGivesTheScalarWord)
 {
-    std::uint8_t pixels[24], luma[8], cb[8], cr[8];
-    std::uint64_t mismatches = 0;
-    for (std::uint32_t first = 0; first < (1u << 24); first += lanes) {
-        for (std::uint32_t i = 0; i < lanes; ++i) {
-            const std::uint32_t colour = first + i;  // 0xRRGGBB
-            pixels[3 * i] = std::uint8_t(colour), pixels[3 * i + 1] = std::uint8_t(colour >> 8);
-            pixels[3 * i + 2] = std::uint8_t(colour >> 16);
+    for (const auto& [name, formatter] : vector_formatters()) {
+        SCOPED_TRACE(name);
+        std::uint8_t pixels[48];
+        char text[pixmar::kMaxWordLineBytes], expected[pixmar::kMaxWordLineBytes];
+        std::uint64_t mismatches = 0;
+        for (std::uint32_t first = 0; first < (1u << 24); first += 8) {
+            for (std::uint32_t i = 0; i < 16; ++i) {
+                const std::uint32_t colour = first + i / 2;  // 0xRRGGBB
+                pixels[3 * i] = std::uint8_t(colour), pixels[3 * i + 1] = std::uint8_t(colour >> 8);
+                pixels[3 * i + 2] = std::uint8_t(colour >> 16);
+            }
+            const char* const end = pixmar::format_word_line_scalar(pixels, 8, false, expected);
+            formatter(pixels, 8, false, text);
+            if (std::memcmp(text, expected, std::size_t(end - expected)) != 0 && mismatches++ < 10)
+                ADD_FAILURE() << "colours from " << std::hex << first << ": " << std::string(text, 96) << " != "
+                              << std::string(expected, 96);
         }
-        components(pixels, luma, cb, cr);
-        for (std::uint32_t i = 0; i < lanes; ++i) {
-            const std::uint32_t r = pixels[3 * i + 2], g = pixels[3 * i + 1], b = pixels[3 * i];
-            const std::uint32_t word = pixmar::encode_pixel_pair(r, g, b, r, g, b);
-            const std::uint32_t vector = std::uint32_t(luma[i]) << 24 | std::uint32_t(cb[i]) << 16 |
-                                         std::uint32_t(luma[i]) << 8 | cr[i];
-            if (vector != word && mismatches++ < 10)
-                ADD_FAILURE() << "colour " << std::hex << (first + i) << ": " << vector << " != " << word;
-        }
+        EXPECT_EQ(mismatches, 0u);
     }
-    EXPECT_EQ(mismatches, 0u);
-}
-
-TEST(VectorWords, EveryColourHasTheScalarComponents)
-{
-    check_every_colour(pixmar::pixel_components_sse2, 4);
-    if (!pixmar::processor_has_avx2())
-        GTEST_SKIP() << "SSE2 checked; this processor has no AVX2";
-    check_every_colour(pixmar::pixel_components_avx2, 8);
 }
 
 std::string format_row(pixmar::WordLineFormatter formatter, std::vector<std::uint8_t>& row, bool magic_pink)
