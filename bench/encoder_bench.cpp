@@ -1,5 +1,6 @@
 // Pixels per second of the scalar pair encoder, and of the word-line
-// formatters (scalar and, on x86-64, SSE2 and AVX2) as the header writer calls them.
+// formatters (scalar and, on x86-64, SSE2, AVX2 and AVX-512) as the header
+// writer calls them.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
@@ -52,16 +53,17 @@ void format_row(benchmark::State& state, pixmar::WordLineFormatter formatter)
 BENCHMARK_CAPTURE(format_row, scalar, pixmar::format_word_line_scalar)->Arg(0)->Arg(1);
 #ifdef PIXMAR_HAVE_SSE2_WORDS
 BENCHMARK_CAPTURE(format_row, sse2, pixmar::format_word_line_sse2)->Arg(0)->Arg(1);
-// Where the processor has no AVX2, this measures nothing and says so.
-void format_row_avx2(benchmark::State& state)
+// Where the processor lacks what a formatter needs, it measures nothing and says so.
+void format_row_if(benchmark::State& state, bool (*processor_has)(), pixmar::WordLineFormatter formatter)
 {
-    if (!pixmar::processor_has_avx2()) {
-        state.SkipWithError("no AVX2 on this processor");
+    if (!processor_has()) {
+        state.SkipWithError("not on this processor");
         return;
     }
-    format_row(state, pixmar::format_word_line_avx2);
+    format_row(state, formatter);
 }
-BENCHMARK(format_row_avx2)->Arg(0)->Arg(1);
+BENCHMARK_CAPTURE(format_row_if, avx2, pixmar::processor_has_avx2, pixmar::format_word_line_avx2)->Arg(0)->Arg(1);
+BENCHMARK_CAPTURE(format_row_if, avx512, pixmar::processor_has_avx512, pixmar::format_word_line_avx512)->Arg(0)->Arg(1);
 #endif
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "pixel_pair.h"
 
 #ifdef PIXMAR_HAVE_SSE2_WORDS
+#include <cpuid.h>
 #include <emmintrin.h>
 
 #include "word_weights.h"
@@ -183,10 +184,56 @@ char* format_word_line_sse2(std::uint8_t* pixels, std::uint32_t pairs, bool magi
 
 #endif
 
+#ifdef PIXMAR_HAVE_SSE2_WORDS
+
+namespace {
+
+// What the processor offers and the system saves on a switch of task, read
+// with as few cpuid instructions as possible: in a virtual machine each one
+// traps to the host, and a general feature scan cost a small conversion a
+// noticeable part of its time.
+struct VectorSupport {
+    bool avx2 = false;    // AVX2 and FMA, with the 256-bit registers saved
+    bool avx512 = false;  // and AVX-512 F, BW and VBMI, with all of their state saved
+};
+
+VectorSupport vector_support()
+{
+    unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+    if (!__get_cpuid(1, &eax, &ebx, &ecx, &edx) || (ecx & bit_OSXSAVE) == 0)
+        return {};
+    const bool fma = (ecx & bit_FMA) != 0;
+    unsigned saved_low = 0, saved_high = 0;
+    __asm__("xgetbv" : "=a"(saved_low), "=d"(saved_high) : "c"(0));
+    if (!__get_cpuid_count(7, 0, &eax, &ebx, &ecx, &edx))
+        return {};
+    VectorSupport support;
+    support.avx2 = fma && (ebx & bit_AVX2) != 0 && (saved_low & 0x06) == 0x06;  // SSE and AVX state
+    support.avx512 = support.avx2 && (ebx & bit_AVX512F) != 0 && (ebx & bit_AVX512BW) != 0 &&
+                     (ecx & bit_AVX512VBMI) != 0 && (saved_low & 0xE6) == 0xE6;  // and the mask and upper registers
+    return support;
+}
+
+const VectorSupport& processor_support()
+{
+    static const VectorSupport support = vector_support();
+    return support;
+}
+
+}  // namespace
+
+bool processor_has_avx2() { return processor_support().avx2; }
+
+bool processor_has_avx512() { return processor_support().avx512; }
+
+#endif
+
 WordLineFormatter word_line_formatter()
 {
 #ifdef PIXMAR_HAVE_SSE2_WORDS
-    static const WordLineFormatter best = processor_has_avx2() ? format_word_line_avx2 : format_word_line_sse2;
+    static const WordLineFormatter best = processor_has_avx512() ? format_word_line_avx512
+                                          : processor_has_avx2()   ? format_word_line_avx2
+                                                                   : format_word_line_sse2;
     return best;
 #else
     return format_word_line_scalar;

@@ -1,12 +1,14 @@
 // Lines of pixel-pair words as the header holds them: at most 8 words (16
 // pixels) a line, each written "0xHHHHHHHH, " (12 bytes), then CR LF.
 //
-// Three implementations give the same bytes. The portable scalar one encodes
+// Four implementations give the same bytes. The portable scalar one encodes
 // with encode_pixel_pair and is the reference; it serves every processor. On
 // x86-64 an SSE2 one (every x86-64 processor has SSE2, so it needs no check)
-// encodes and formats four pixels at a time, and an AVX2 one (with FMA), used
-// only where the processor reports both at run time, eight. word_line_formatter picks the
-// best one the processor has; the tests call each one directly.
+// encodes and formats four pixels at a time, an AVX2 one (with FMA) eight,
+// and an AVX-512 one (F, BW and VBMI, with FMA) a whole line of sixteen; each
+// of the last two runs only where the processor reports what it needs at run
+// time. word_line_formatter picks the best one the processor has; the tests
+// call each one directly.
 //
 // Why the vector formatters' division is exact. Each numerator n is a whole
 // number from 0 to below 2^23 (luma n < 255001 with d = 1000; Cb's half
@@ -15,8 +17,8 @@
 // < 798438, with d = 3125, since 100000 = 32 x 3125). The quotient
 // q = floor(n / d) is taken as (n + 0.5) x r truncated, r = float(1 / d):
 // n and n + 0.5 are exact in a float, and two roundings follow, that of r
-// and that of the product (SSE2 multiplies n + 0.5 by r; AVX2 computes
-// n x r + r / 2 in one fused multiply-add, r / 2 being exact). Each is
+// and that of the product (SSE2 multiplies n + 0.5 by r; AVX2 and AVX-512
+// compute n x r + r / 2 in one fused multiply-add, r / 2 being exact). Each is
 // relative and at most 2^-24, so the result lies within 2 x 2^-24 x 256 =
 // 3.1e-5 of (n + 0.5) / d, a value below 256 that lies at least 0.5 / d
 // from every whole number. With d at most 3125, 0.5 / d = 1.6e-4 > 3.1e-5:
@@ -26,6 +28,10 @@
 
 #include <cstddef>
 #include <cstdint>
+
+#if defined(__x86_64__) || defined(_M_X64)
+#include <xmmintrin.h>
+#endif
 
 namespace pixmar {
 
@@ -47,14 +53,28 @@ char* format_word_line_scalar(std::uint8_t* pixels, std::uint32_t pairs, bool ma
 #define PIXMAR_HAVE_SSE2_WORDS 1
 char* format_word_line_sse2(std::uint8_t* pixels, std::uint32_t pairs, bool magic_pink, char* out);
 
+// Asks the processor for the pixels about twenty lines ahead of `pixels`.
+// Rows are formatted last to first, and the processor's own prefetcher
+// stops at each 4 KiB boundary, so without this a large image waits on
+// memory for a good part of its formatting. A hint only: it never faults.
+inline void prefetch_ahead(const std::uint8_t* pixels)
+{
+    _mm_prefetch(reinterpret_cast<const char*>(pixels) + 1024, _MM_HINT_T0);
+}
+
 char* format_word_line_avx2(std::uint8_t* pixels, std::uint32_t pairs, bool magic_pink, char* out);
 
 // True when the processor (and the system) can run the AVX2 formatter: AVX2 and FMA.
 bool processor_has_avx2();
+
+char* format_word_line_avx512(std::uint8_t* pixels, std::uint32_t pairs, bool magic_pink, char* out);
+
+// True when the processor (and the system) can run the AVX-512 formatter.
+bool processor_has_avx512();
 #endif
 
-// The fastest formatter this processor runs: AVX2 where it has it, else SSE2
-// on x86-64, else the scalar one. Decided once.
+// The fastest formatter this processor runs: AVX-512, else AVX2, where it
+// has them, else SSE2 on x86-64, else the scalar one. Decided once.
 WordLineFormatter word_line_formatter();
 
 }  // namespace pixmar

@@ -136,12 +136,6 @@ PIXMAR_AVX2 void load_sixteen_pixels(const std::uint8_t* pixels, __m256i& first,
 
 }  // namespace
 
-bool processor_has_avx2()
-{
-    // Also true only where the system saves the wide registers.
-    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
-}
-
 PIXMAR_AVX2 char* format_word_line_avx2(std::uint8_t* pixels, std::uint32_t pairs, bool magic_pink, char* out)
 {
     // A shorter line ends a row whose width is no multiple of 16: rare enough
@@ -149,6 +143,7 @@ PIXMAR_AVX2 char* format_word_line_avx2(std::uint8_t* pixels, std::uint32_t pair
     if (pairs != 8)
         return format_word_line_sse2(pixels, pairs, magic_pink, out);
     __m256i first, second;
+    prefetch_ahead(pixels);
     load_sixteen_pixels(pixels, first, second);
     // The rule runs only where a pixel is magic pink, which is rare.
     if (magic_pink && (has_magic_pink(first) || has_magic_pink(second))) {

@@ -9,20 +9,10 @@
 #include <vector>
 
 #include "pixel_pair.h"
+#include "test_support.h"
 #include "word_line.h"
 
 namespace {
-
-std::vector<std::pair<const char*, pixmar::WordLineFormatter>> every_formatter()
-{
-    std::vector<std::pair<const char*, pixmar::WordLineFormatter>> formatters = {{"scalar", pixmar::format_word_line_scalar}};
-#ifdef PIXMAR_HAVE_SSE2_WORDS
-    formatters.emplace_back("SSE2", pixmar::format_word_line_sse2);
-    if (pixmar::processor_has_avx2())
-        formatters.emplace_back("AVX2", pixmar::format_word_line_avx2);
-#endif
-    return formatters;
-}
 
 struct PairCase {
     std::uint32_t r0, g0, b0, r1, g1, b1;
@@ -61,7 +51,7 @@ TEST(PixelPairWord, KnownAnswers)
         EXPECT_EQ(pixmar::encode_pixel_pair(c.r0, c.g0, c.b0, c.r1, c.g1, c.b1), c.word);
         char text[16];
         std::snprintf(text, sizeof text, "0x%08X, \r\n", unsigned(c.word));
-        for (const auto& [name, formatter] : every_formatter()) {
+        for (const auto& [name, formatter] : pixmar_test::word_line_formatters()) {
             SCOPED_TRACE(name);
             std::uint8_t pixels[6] = {std::uint8_t(c.b0), std::uint8_t(c.g0), std::uint8_t(c.r0),
                                       std::uint8_t(c.b1), std::uint8_t(c.g1), std::uint8_t(c.r1)};

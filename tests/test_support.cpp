@@ -26,6 +26,19 @@ extern char** environ;
 
 namespace pixmar_test {
 
+std::vector<std::pair<const char*, pixmar::WordLineFormatter>> word_line_formatters()
+{
+    std::vector<std::pair<const char*, pixmar::WordLineFormatter>> formatters = {{"scalar", pixmar::format_word_line_scalar}};
+#ifdef PIXMAR_HAVE_SSE2_WORDS
+    formatters.emplace_back("SSE2", pixmar::format_word_line_sse2);
+    if (pixmar::processor_has_avx2())
+        formatters.emplace_back("AVX2", pixmar::format_word_line_avx2);
+    if (pixmar::processor_has_avx512())
+        formatters.emplace_back("AVX-512", pixmar::format_word_line_avx512);
+#endif
+    return formatters;
+}
+
 namespace fs = std::filesystem;
 
 std::vector<std::uint8_t> make_bitmap(std::uint32_t width, std::uint32_t height,

@@ -7,9 +7,16 @@
 #include <functional>
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "word_line.h"
+
 namespace pixmar_test {
+
+// Every word-line formatter this processor runs, named: the scalar reference
+// first, then the vector ones it has.
+std::vector<std::pair<const char*, pixmar::WordLineFormatter>> word_line_formatters();
 
 struct Rgb {
     std::uint8_t r, g, b;

@@ -10,18 +10,19 @@
 #include <vector>
 
 #include "pixel_pair.h"
+#include "test_support.h"
 #include "word_line.h"
 
 #ifdef PIXMAR_HAVE_SSE2_WORDS
 
 namespace {
 
-// The vector formatters this processor runs: SSE2 always, AVX2 where it has it.
+// The vector formatters this processor runs: SSE2 always, AVX2 and AVX-512
+// where it has them.
 std::vector<std::pair<const char*, pixmar::WordLineFormatter>> vector_formatters()
 {
-    std::vector<std::pair<const char*, pixmar::WordLineFormatter>> formatters = {{"SSE2", pixmar::format_word_line_sse2}};
-    if (pixmar::processor_has_avx2())
-        formatters.emplace_back("AVX2", pixmar::format_word_line_avx2);
+    auto formatters = pixmar_test::word_line_formatters();
+    formatters.erase(formatters.begin());  // the scalar reference
     return formatters;
 }
 
