@@ -75,7 +75,7 @@ TEST(ProcessEdges, StandardOutputClosedOrWithoutReaderLeavesTheHeaderWhole)
 // so with status 6, and the temporary file is gone. Not ignoring SIGXFSZ here
 // is the point: the tool must not be killed by it. The limits count blocks of
 // 512 bytes (dash's ulimit): the small header fails at once, the large one
-// in its second 1 MiB block, which a second thread formats and writes.
+// in its second 1 MiB block.
 TEST(ProcessEdges, AFileSizeLimitFailsTheWriteAndKeepsTheOlderHeader)
 {
     struct LimitCase {
