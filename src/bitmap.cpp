@@ -3,6 +3,7 @@
 #include "platform.h"
 
 #include <array>
+#include <cerrno>
 
 namespace pixmar {
 
@@ -179,16 +180,23 @@ BitmapStage load_pixel_data(std::FILE* input, const FileHeader& file_header, con
     return read_pixel_rows(input, info, pixels) ? BitmapStage::loaded : BitmapStage::pixels_ended_early;
 }
 
+// True when the last read failed because the input had nothing to give
+// without waiting: it was opened so that reads never wait.
+bool read_would_block(std::FILE* input)
+{
+    return std::ferror(input) && (errno == EAGAIN || errno == EWOULDBLOCK);
+}
+
 BitmapStage read_open_bitmap(std::FILE* input, BitmapRead& read, PixelBuffer& pixels)
 {
     std::uint8_t record[kInfoHeaderSize];
     if (std::fread(record, kFileHeaderSize, 1, input) != 1)
-        return BitmapStage::no_file_header;
+        return read_would_block(input) ? BitmapStage::read_blocked : BitmapStage::no_file_header;
     read.file_header = decode_file_header(record);
     if (read.file_header.bfType != kBitmapType)
         return BitmapStage::bad_file_header;
     if (std::fread(record, kInfoHeaderSize, 1, input) != 1)
-        return BitmapStage::no_info_header;
+        return read_would_block(input) ? BitmapStage::read_blocked : BitmapStage::no_info_header;
     read.info = decode_info_header(record);
     if (!info_header_supported(read.info))
         return BitmapStage::bad_info_header;

@@ -82,6 +82,7 @@ std::uint64_t stored_row_bytes(std::uint32_t width);
 // How far reading a bitmap got: each stage names the first thing that failed.
 enum class BitmapStage {
     cannot_open,        // missing, unreadable, or not a regular file
+    read_blocked,       // a read would have waited for data (a pipe-like file)
     no_file_header,     // shorter than the file header record
     bad_file_header,    // the file header record is not "BM"
     no_info_header,     // the info header record is cut short

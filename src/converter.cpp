@@ -1,6 +1,7 @@
 #include "converter.h"
 
 #include <cstdio>
+#include <new>
 
 #include "bitmap.h"
 #include "header_writer.h"
@@ -18,6 +19,9 @@ int report_bitmap(const std::string& path, const BitmapRead& read)
     case BitmapStage::cannot_open:
         std::printf("Can't open: %s\n", path.c_str());
         return kExitCannotOpen;
+    case BitmapStage::read_blocked:
+        std::printf("Image read failed\n");
+        return kExitBadPixelData;
     case BitmapStage::no_file_header:
         std::printf("Can't read header: %d\n", 0);  // whole records read
         return kExitBadFileHeader;
@@ -57,7 +61,9 @@ const char* const kUsage =
 
 }  // namespace
 
-int run_converter(const std::vector<std::string>& arguments)
+namespace {
+
+int convert(const std::vector<std::string>& arguments)
 {
     // The banner names the version, so --version prints only the banner.
     std::printf("Pixmar Converter, Version 1.0, (c) the Pixmar authors\n");
@@ -85,6 +91,21 @@ int run_converter(const std::vector<std::string>& arguments)
         return kExitOutputFailed;
     std::printf("Done.\n");
     return kExitDone;
+}
+
+}  // namespace
+
+int run_converter(const std::vector<std::string>& arguments)
+{
+    // Memory that runs out anywhere (the header's names, its blocks of text)
+    // ends the run as the pixel buffer's would; an output file being written
+    // is removed on the way out.
+    try {
+        return convert(arguments);
+    } catch (const std::bad_alloc&) {
+        std::printf("ERROR: not enough memory for the image\n");
+        return kExitBadPixelData;
+    }
 }
 
 }  // namespace pixmar

@@ -13,12 +13,13 @@ enum ExitStatus {
     kExitCannotOpen = 2,       // the input cannot be opened
     kExitBadFileHeader = 3,    // file header missing or not "BM"
     kExitBadInfoHeader = 4,    // info header missing or unsupported
-    kExitBadPixelData = 5,     // pixel data ended early, or no memory for it
+    kExitBadPixelData = 5,     // pixel data ended early or would not come, or no memory
     kExitOutputFailed = 6,     // the header file could not be created or written
 };
 
 // Runs one conversion with the arguments that follow the program name and
-// returns the exit status. Every message goes to standard output. A lone
+// returns the exit status; no exception escapes it. Every message goes to
+// standard output. A lone
 // "--help" or "--version" prints the usage or the banner alone and opens
 // nothing.
 int run_converter(const std::vector<std::string>& arguments);

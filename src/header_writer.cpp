@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <new>
 #include <string>
 
 #include "memory.h"
@@ -72,12 +73,13 @@ char* format_lines(const WordLines& lines, std::uint64_t first, std::uint64_t en
 }
 
 // Formats the words a block at a time and writes each block as it is done.
+// False when a write failed; std::bad_alloc when no block can be had.
 bool write_words(OutputFile& output, PixelBuffer& pixels, bool magic_pink)
 {
     const WordLines lines = word_lines(pixels, magic_pink);
     const MemoryBlock memory(allocate_block(kOutputBlock));
     if (!memory)
-        return false;
+        throw std::bad_alloc();
     char* const block = reinterpret_cast<char*>(memory.get());
     for (std::uint64_t first = 0; first < lines.count; first += kLinesPerBlock) {
         const char* const end = format_lines(lines, first, std::min(first + kLinesPerBlock, lines.count), block);
