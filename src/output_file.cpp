@@ -1,43 +1,25 @@
 #include "output_file.h"
 
-#include <atomic>
-#include <cerrno>
-
 #include "platform.h"
 
 namespace pixmar {
 
-namespace {
-
-std::atomic<unsigned> temporary_counter{0};
-
-}  // namespace
-
 bool open_output(const std::string& target, OutputFile& output)
 {
-    output.target_ = target;
-    // A folder at the target's name can never be replaced by a file, and a
+    // A folder at the target's name can never be replaced by a file, a path
+    // too long to name a file must fail before anything is written, and a
     // file its user may not write is not to be replaced behind their back.
     const PathKind kind = path_kind(target);
-    if (kind == PathKind::folder || is_write_protected(target))
+    if (kind == PathKind::folder || kind == PathKind::unusable || is_write_protected(target))
         return false;
     output.replaces_older_ = kind == PathKind::other;
-    const std::string folder = folder_of(target);
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        output.temporary_ = folder + "pixmar-" + std::to_string(process_number()) + "-" +
-                            std::to_string(temporary_counter++) + ".tmp";
-        // Exclusive creation: two runs beside the same file never share a temporary file.
-        output.stream_ = create_guarded_file(output.temporary_);
-        if (output.stream_) {
-            // Writers hand over whole blocks of their own; a stream buffer
-            // would only split each block into two writes.
-            std::setvbuf(output.stream_, nullptr, _IONBF, 0);
-            return true;
-        }
-        if (errno != EEXIST)
-            return false;
-    }
-    return false;
+    output.stream_ = create_new_file(target);
+    if (!output.stream_)
+        return false;
+    // Writers hand over whole blocks of their own; a stream buffer would
+    // only split each block into two writes.
+    std::setvbuf(output.stream_, nullptr, _IONBF, 0);
+    return true;
 }
 
 bool write_output(OutputFile& output, const char* bytes, std::size_t size)
@@ -58,13 +40,13 @@ OutputFile::~OutputFile()
 
 bool finish_output(OutputFile& output, bool complete)
 {
-    complete = set_final_permissions(output.target_, output.stream_) && complete;
-    complete = std::fclose(output.stream_) == 0 && complete;
+    std::FILE* const stream = output.stream_;
     output.stream_ = nullptr;
     // Only a complete file takes the target's name; an older one stays until then.
-    complete = complete && replace_file(output.temporary_, output.target_);
-    release_guarded_file(!complete);
-    return complete;
+    if (complete)
+        return commit_new_file(stream);
+    discard_new_file(stream);
+    return false;
 }
 
 bool write_whole_file(const std::string& path, const std::vector<std::uint8_t>& bytes)

@@ -1,13 +1,14 @@
 // Writing a file whole or not at all: the one way every program of the
 // project writes its output (headers, previews, generated bitmaps).
 //
-// The text goes to a new, exclusively created temporary file beside the
-// target, named pixmar-<process number>-<n>.tmp. Only when every write and the
-// close have succeeded is it renamed over the target, with the older target's
-// permission bits (until then only its owner may read it); on any failure,
-// and on an interruption (SIGINT, SIGTERM, SIGHUP, SIGQUIT, or a console
-// event on Windows), it is removed. The target therefore
-// holds either its older content or the complete new one.
+// The text goes to a new file in the target's folder (platform.h,
+// create_new_file): without a name where Linux allows it, else an exclusively
+// created temporary file named pixmar-<process number>-<n>.tmp. Only when
+// every write and the close have succeeded does it take the target's name in
+// one step, with the older target's owner, permission bits and ACL (until
+// then only its owner may read it); on any failure, and on an interruption,
+// it is removed. The target therefore holds either its older content or the
+// complete new one.
 #pragma once
 
 #include <cstddef>
@@ -34,15 +35,14 @@ private:
     friend bool finish_output(OutputFile& output, bool complete);
 
     std::FILE* stream_ = nullptr;  // unbuffered; open between open_output and finish_output
-    std::string target_;
-    std::string temporary_;
     bool replaces_older_ = false;  // the target existed as open_output found it
     std::uint64_t written_ = 0;    // bytes written so far
 };
 
-// Creates the temporary file for `target`. False when it cannot be created
-// (a folder at the target's name, a folder that cannot be written, a target
-// the running user may not write).
+// Creates the new file for `target`. False when it cannot be created (a
+// folder at the target's name, a name too long for its folder or for the
+// system, a folder that cannot be written, a target the running user may
+// not write).
 bool open_output(const std::string& target, OutputFile& output);
 
 // Appends `size` bytes; false when the write failed. When the file will
@@ -54,8 +54,8 @@ bool open_output(const std::string& target, OutputFile& output);
 bool write_output(OutputFile& output, const char* bytes, std::size_t size);
 
 // Closes the stream and, when `complete` is true and the close succeeds,
-// renames the temporary file over the target. Returns true when the target
-// now holds the new content; otherwise the temporary file is gone.
+// moves the new file over the target. Returns true when the target now
+// holds the new content; otherwise the new file is gone.
 bool finish_output(OutputFile& output, bool complete);
 
 // The same for a file whose content is all in memory.

@@ -26,14 +26,18 @@ void prepare_process();
 // The name under which the system's null device opens: "/dev/null", "NUL".
 const char* null_device();
 
-// What `path` names now, following links.
-enum class PathKind { nothing, folder, other };
+// What `path` names now, following links: nothing yet, a folder, something
+// else, or (POSIX) a path that can name nothing at all: too long for its
+// folder or for the system's limit, under a file or a folder that cannot be
+// searched.
+enum class PathKind { nothing, folder, other, unusable };
 PathKind path_kind(const std::string& path);
 
 // Opens `path` for binary reading when it is a regular file; nullptr when it
 // is missing, unreadable, or anything else (folder, pipe, device). The file
 // is opened first and its open handle examined, in a way that never waits:
 // a pipe without a writer, or one swapped in after a check, cannot hang it.
+// On POSIX its reads never wait either: one that would fails with EAGAIN.
 std::FILE* open_regular_file(const std::string& path);
 
 // Moves to `offset` bytes from the start; offsets past the end are allowed.
@@ -43,17 +47,27 @@ bool seek_from_start(std::FILE* file, std::uint64_t offset);
 // file (0 when the position lies past the end) and keeps the position.
 bool bytes_until_end(std::FILE* file, std::uint64_t& count);
 
-// Creates `path` exclusively (errno EEXIST when it exists) and opens it for
-// binary writing, readable and writable by its owner only (POSIX). From then
-// until release_guarded_file, an interruption (SIGINT, SIGTERM, SIGHUP,
-// SIGQUIT; on Windows Ctrl-C, Ctrl-Break, closing the console) removes the
-// file before the process ends by that interruption. One guarded file at a
-// time; nullptr when it cannot be made.
-std::FILE* create_guarded_file(const std::string& path);
+// Creates the file that is to take the name `target`, in `target`'s folder,
+// for binary writing, readable and writable by its owner only (POSIX) until
+// it is committed. Until commit_new_file or discard_new_file it is guarded:
+// an interruption (on POSIX every signal whose default action ends the
+// process, except those the caller ignores; on Windows Ctrl-C, Ctrl-Break,
+// closing the console) removes it before the process ends by that
+// interruption. On Linux, where the file system allows it, it has no name
+// until it is committed, so that nothing at all is left when the process is
+// killed or the power fails. One at a time; nullptr when it cannot be made.
+std::FILE* create_new_file(const std::string& target);
 
-// Ends the guard of the file made by create_guarded_file, after it has been
-// closed: removes it first when `remove` is set.
-void release_guarded_file(bool remove);
+// Closes the file made by create_new_file and moves it over `target` in one
+// step, replacing what is there. On POSIX it first takes the older target's
+// owner and group where the running user may set them (a group that cannot
+// be kept gets no access), its permission bits, and on Linux its access ACL
+// and user. attributes; a new target gets 0666 less the umask. False when
+// any of it fails: the file is gone then, and the target untouched.
+bool commit_new_file(std::FILE* file);
+
+// Closes the file made by create_new_file and removes it.
+void discard_new_file(std::FILE* file);
 
 // Asks the system to start writing `length` bytes of `file` from `offset`
 // out to disk, and returns without waiting for the disk. Only Linux is asked;
@@ -65,14 +79,6 @@ void start_writing_out(std::FILE* file, std::uint64_t offset, std::uint64_t leng
 // True when `path` exists and the running user may not write it (a
 // read-only header): replacing it would ignore its owner's choice.
 bool is_write_protected(const std::string& path);
-
-// Gives the open `file` the permission bits it keeps once it replaces `model`:
-// those of the existing file `model`, or else 0666 less the umask, as a newly
-// created file has. True when set, or when the system has none (Windows).
-bool set_final_permissions(const std::string& model, std::FILE* file);
-
-// Moves `from` over `to` in one step, replacing a file that is there already.
-bool replace_file(const std::string& from, const std::string& to);
 
 int process_number();
 

@@ -1,5 +1,6 @@
 // The platform layer on POSIX systems (the build picks this file or
-// platform_windows.cpp): descriptors, signals, permission bits, kernel advice.
+// platform_windows.cpp): descriptors, signals, the file that replaces a
+// header with its owner, permission bits and ACL, kernel advice.
 #include "platform.h"
 
 #include <atomic>
@@ -7,72 +8,18 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
-#include <iterator>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
+#ifdef __linux__
+#include <sys/xattr.h>
+#endif
+
 namespace pixmar {
-
-namespace {
-
-constexpr int kInterruptions[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-constexpr std::size_t kInterruptionCount = std::size(kInterruptions);
-
-// The guarded file's name, prepared before the signal handlers can see it; the
-// handlers read only this pointer.
-std::atomic<const char*> guarded_path{nullptr};
-std::string guarded_storage;
-struct sigaction previous_actions[kInterruptionCount];
-bool handler_installed[kInterruptionCount];
-
-sigset_t interruption_set()
-{
-    sigset_t set;
-    sigemptyset(&set);
-    for (const int signal_number : kInterruptions)
-        sigaddset(&set, signal_number);
-    return set;
-}
-
-// Async-signal-safe only: unlink, signal and raise. The signal stays blocked
-// while this runs, so the raised one is delivered, with the default action,
-// as soon as the handler returns: the caller sees the process killed by it.
-extern "C" void remove_guarded_and_reraise(int signal_number)
-{
-    if (const char* path = guarded_path.load())
-        unlink(path);
-    std::signal(signal_number, SIG_DFL);
-    std::raise(signal_number);
-}
-
-// Runs with the interruptions blocked.
-void install_handlers()
-{
-    struct sigaction action = {};
-    action.sa_handler = remove_guarded_and_reraise;
-    action.sa_mask = interruption_set();
-    for (std::size_t i = 0; i < kInterruptionCount; ++i) {
-        sigaction(kInterruptions[i], nullptr, &previous_actions[i]);
-        // A signal the caller ignores (nohup, for one) stays ignored.
-        handler_installed[i] = previous_actions[i].sa_handler != SIG_IGN;
-        if (handler_installed[i])
-            sigaction(kInterruptions[i], &action, nullptr);
-    }
-}
-
-void restore_handlers()
-{
-    for (std::size_t i = 0; i < kInterruptionCount; ++i) {
-        if (handler_installed[i])
-            sigaction(kInterruptions[i], &previous_actions[i], nullptr);
-        handler_installed[i] = false;
-    }
-}
-
-}  // namespace
 
 const char* null_device() { return "/dev/null"; }
 
@@ -97,73 +44,26 @@ PathKind path_kind(const std::string& path)
 {
     struct stat info;
     if (stat(path.c_str(), &info) != 0)
-        return PathKind::nothing;
+        return errno == ENOENT ? PathKind::nothing : PathKind::unusable;
     return S_ISDIR(info.st_mode) ? PathKind::folder : PathKind::other;
 }
 
 std::FILE* open_regular_file(const std::string& path)
 {
     // O_NONBLOCK: opening a FIFO without a writer returns at once instead of
-    // waiting for one. The open handle is what gets examined, so nothing can
-    // be swapped in between the check and the read.
+    // waiting for one, and it stays set, so that a regular file whose reads
+    // wait for data (a kernel trace pipe, say) fails the read instead of
+    // hanging the run; on ordinary files it changes nothing. The open handle
+    // is what gets examined, so nothing can be swapped in between the check
+    // and the read.
     const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
         return nullptr;
     struct stat info;
-    const int flags = fcntl(fd, F_GETFL);
-    std::FILE* file = nullptr;
-    if (fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0)
-        file = fdopen(fd, "rb");
+    std::FILE* file = fstat(fd, &info) == 0 && S_ISREG(info.st_mode) ? fdopen(fd, "rb") : nullptr;
     if (!file)
         close(fd);
     return file;
-}
-
-std::FILE* create_guarded_file(const std::string& path)
-{
-    // Blocked interruptions make creating and guarding one step: a signal in
-    // between would otherwise leave the new file behind.
-    const sigset_t interruptions = interruption_set();
-    sigset_t old_mask;
-    sigprocmask(SIG_BLOCK, &interruptions, &old_mask);
-    std::FILE* file = nullptr;
-    if (guarded_path.load()) {
-        errno = EBUSY;
-    } else {
-        // Private while it is written: its final mode is set just before it
-        // replaces the header, so an older header's readers are never widened.
-        const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-        file = fd < 0 ? nullptr : fdopen(fd, "wb");
-        if (fd >= 0 && !file) {
-            close(fd);
-            unlink(path.c_str());
-        }
-        if (file) {
-            guarded_storage = path;
-            guarded_path = guarded_storage.c_str();
-            install_handlers();
-        }
-    }
-    const int error = errno;
-    sigprocmask(SIG_SETMASK, &old_mask, nullptr);
-    errno = error;
-    return file;
-}
-
-void release_guarded_file(bool remove)
-{
-    const sigset_t interruptions = interruption_set();
-    sigset_t old_mask;
-    sigprocmask(SIG_BLOCK, &interruptions, &old_mask);
-    if (const char* path = guarded_path.load()) {
-        if (remove)
-            unlink(path);
-        guarded_path = nullptr;
-        restore_handlers();
-    }
-    // An interruption that came meanwhile is delivered now, with the caller's
-    // own action; the file is renamed or gone by then.
-    sigprocmask(SIG_SETMASK, &old_mask, nullptr);
 }
 
 void start_writing_out(std::FILE* file, std::uint64_t offset, std::uint64_t length)
@@ -180,27 +80,6 @@ bool is_write_protected(const std::string& path)
 {
     // Effective IDs, as the write itself would be judged; root passes.
     return faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0 && (errno == EACCES || errno == EPERM);
-}
-
-bool set_final_permissions(const std::string& model, std::FILE* file)
-{
-    struct stat info;
-    mode_t mode = 0;
-    if (stat(model.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
-        mode = info.st_mode & 0777;
-    } else {
-        // The umask can only be read by setting it; a one-pass program does
-        // so once, with no other thread to see the moment in between.
-        const mode_t mask = umask(0);
-        umask(mask);
-        mode = 0666 & ~mask;
-    }
-    return fchmod(fileno(file), mode) == 0;
-}
-
-bool replace_file(const std::string& from, const std::string& to)
-{
-    return std::rename(from.c_str(), to.c_str()) == 0;
 }
 
 int process_number() { return int(getpid()); }
@@ -241,6 +120,310 @@ bool bytes_until_end(std::FILE* file, std::uint64_t& count)
         return false;
     count = info.st_size > position ? std::uint64_t(info.st_size - position) : 0;
     return true;
+}
+
+// ---- The file that replaces a header ----------------------------------------
+//
+// On Linux the new file is made without a name (O_TMPFILE) in the target's
+// folder where the file system allows it, so that nothing is left whatever
+// ends the run, SIGKILL and a power loss included. It takes a name
+// (pixmar-<process number>-<n>.tmp) only just before it is renamed over the
+// target, with every signal that would end the process held back in
+// between. Elsewhere it has such a name from the start, and each of those
+// signals removes it before the process ends. Everything is done relative to
+// one descriptor of the folder, opened once, so that a folder renamed
+// meanwhile is still cleaned.
+
+namespace {
+
+#ifdef O_PATH
+constexpr int kFolderFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;  // needs no read permission
+#else
+constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+#endif
+
+// The signals whose default action ends the process. SIGPIPE and SIGXFSZ are
+// ignored from the start (prepare_process), and ignored signals stay so.
+sigset_t ending_signals()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    for (const int signal_number : {SIGHUP, SIGINT, SIGQUIT, SIGILL, SIGTRAP, SIGABRT, SIGBUS, SIGFPE, SIGUSR1, SIGSEGV,
+                                    SIGUSR2, SIGPIPE, SIGALRM, SIGTERM, SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGSYS})
+        sigaddset(&set, signal_number);
+#ifdef __linux__
+    for (const int signal_number : {SIGSTKFLT, SIGIO, SIGPWR})
+        sigaddset(&set, signal_number);
+#endif
+#ifdef SIGRTMIN
+    for (int signal_number = SIGRTMIN; signal_number <= SIGRTMAX; ++signal_number)
+        sigaddset(&set, signal_number);
+#endif
+    return set;
+}
+
+// Holds back the ending signals while it lives; one that arrives meanwhile is
+// delivered when it ends, with whatever action is in place then.
+struct HeldSignals {
+    sigset_t previous;
+    HeldSignals()
+    {
+        const sigset_t ending = ending_signals();
+        sigprocmask(SIG_BLOCK, &ending, &previous);
+    }
+    ~HeldSignals()
+    {
+        const int error = errno;
+        sigprocmask(SIG_SETMASK, &previous, nullptr);
+        errno = error;
+    }
+    HeldSignals(const HeldSignals&) = delete;
+    HeldSignals& operator=(const HeldSignals&) = delete;
+};
+
+// The one new file. The signal handlers read only guarded_folder and
+// guarded_name, which is set once the name and the folder are in place.
+struct NewFile {
+    int folder = -1;            // the target's folder
+    std::string target;         // the target's path, as given
+    std::string name;           // the target's name in its folder
+    char temporary[48] = {};    // the new file's name, once it has one
+    bool named = false;
+    bool open = false;
+    struct sigaction previous[NSIG];
+    bool guarded[NSIG] = {};
+};
+NewFile new_file;
+int guarded_folder = -1;
+std::atomic<const char*> guarded_name{nullptr};
+
+// Async-signal-safe only: unlinkat, signal and raise. The signal stays blocked
+// while this runs, so the raised one is delivered, with the default action,
+// as soon as the handler returns: the caller sees the process ended by it.
+extern "C" void remove_new_file_and_reraise(int signal_number)
+{
+    if (const char* name = guarded_name.load())
+        unlinkat(guarded_folder, name, 0);
+    std::signal(signal_number, SIG_DFL);
+    std::raise(signal_number);
+}
+
+// Runs with the ending signals held back.
+void guard_new_file_name()
+{
+    guarded_folder = new_file.folder;
+    guarded_name = new_file.temporary;
+    const sigset_t ending = ending_signals();
+    struct sigaction action = {};
+    action.sa_handler = remove_new_file_and_reraise;
+    action.sa_mask = ending;
+    for (int signal_number = 1; signal_number < NSIG; ++signal_number) {
+        bool& guarded = new_file.guarded[signal_number];
+        struct sigaction& previous = new_file.previous[signal_number];
+        guarded = sigismember(&ending, signal_number) == 1 && sigaction(signal_number, &action, &previous) == 0;
+        // A signal the caller ignores (nohup, for one) stays ignored.
+        if (guarded && (previous.sa_flags & SA_SIGINFO) == 0 && previous.sa_handler == SIG_IGN) {
+            sigaction(signal_number, &previous, nullptr);
+            guarded = false;
+        }
+    }
+}
+
+// Runs with the ending signals held back.
+void end_new_file()
+{
+    guarded_name = nullptr;
+    for (int signal_number = 1; signal_number < NSIG; ++signal_number) {
+        if (new_file.guarded[signal_number])
+            sigaction(signal_number, &new_file.previous[signal_number], nullptr);
+        new_file.guarded[signal_number] = false;
+    }
+    close(new_file.folder);
+    new_file.folder = -1;
+    new_file.named = new_file.open = false;
+}
+
+void choose_temporary_name(unsigned attempt)
+{
+    std::snprintf(new_file.temporary, sizeof new_file.temporary, "pixmar-%d-%u.tmp", int(getpid()), attempt);
+}
+
+// The unnamed file, as a path that linkat can follow.
+std::string link_to_descriptor(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+
+// Gives the unnamed file a temporary name in its folder.
+bool name_new_file(int fd)
+{
+    const std::string link = link_to_descriptor(fd);
+    for (unsigned attempt = 0; attempt < 100; ++attempt) {
+        choose_temporary_name(attempt);
+        if (linkat(AT_FDCWD, link.c_str(), new_file.folder, new_file.temporary, AT_SYMLINK_FOLLOW) == 0) {
+            new_file.named = true;
+            return true;
+        }
+        if (errno != EEXIST)
+            return false;
+    }
+    return false;
+}
+
+#ifdef __linux__
+constexpr char kAccessAcl[] = "system.posix_acl_access";
+
+// The older target as a path: through its folder's descriptor where /proc
+// shows one, so that a folder renamed meanwhile still leads to it.
+std::string older_target()
+{
+    const std::string folder = link_to_descriptor(new_file.folder);
+    return access(folder.c_str(), F_OK) == 0 ? folder + "/" + new_file.name : new_file.target;
+}
+
+bool attribute_value(const std::string& path, const char* name, std::vector<char>& value)
+{
+    const ssize_t size = getxattr(path.c_str(), name, nullptr, 0);
+    value.resize(size > 0 ? std::size_t(size) : 0);
+    const ssize_t read = size < 0 ? -1 : getxattr(path.c_str(), name, value.data(), value.size());
+    value.resize(read > 0 ? std::size_t(read) : 0);
+    return read >= 0;
+}
+
+// Takes every right from the owning group's entry of an ACL in its stored
+// form: a 4-byte version, then entries of a 16-bit tag (4: the owning group),
+// 16-bit permissions and a 32-bit id, little-endian.
+void deny_owning_group(std::vector<char>& acl)
+{
+    for (std::size_t at = 4; at + 8 <= acl.size(); at += 8) {
+        if (acl[at] == 4 && acl[at + 1] == 0)
+            acl[at + 2] = acl[at + 3] = 0;
+    }
+}
+
+// Copies the older target's access ACL and its user. attributes onto the new
+// file. False when the ACL cannot be copied: replacing the header would then
+// widen who may read it.
+bool copy_extended_attributes(int fd, bool group_kept)
+{
+    const std::string older = older_target();
+    std::vector<char> names, value;
+    ssize_t size = listxattr(older.c_str(), nullptr, 0);
+    if (size > 0) {
+        names.resize(std::size_t(size));
+        size = listxattr(older.c_str(), names.data(), names.size());
+    }
+    if (size < 0)
+        return errno == ENOTSUP;  // a file system without them: there is nothing to copy
+    bool has_acl = false;
+    for (const char* name = names.data(); name < names.data() + size; name += std::strlen(name) + 1) {
+        const bool acl = std::strcmp(name, kAccessAcl) == 0;
+        if (!acl && std::strncmp(name, "user.", 5) != 0)
+            continue;
+        bool copied = attribute_value(older, name, value);
+        if (copied && acl && !group_kept)
+            deny_owning_group(value);
+        copied = copied && fsetxattr(fd, name, value.data(), value.size(), 0) == 0;
+        if (acl && !copied)
+            return false;
+        has_acl = has_acl || acl;
+    }
+    // A default ACL of the folder may have given the new file entries that
+    // the older one did not have.
+    return has_acl || fremovexattr(fd, kAccessAcl) == 0 || errno == ENODATA || errno == ENOTSUP;
+}
+#else
+bool copy_extended_attributes(int, bool) { return true; }
+#endif
+
+// Gives the new file what the older target has (owner and group where the
+// running user may set them, permission bits, ACL and user. attributes), or
+// the permission bits of a newly created file where there is none.
+bool give_older_identity(int fd)
+{
+    struct stat older;
+    if (fstatat(new_file.folder, new_file.name.c_str(), &older, 0) != 0 || !S_ISREG(older.st_mode)) {
+        // The umask can only be read by setting it; a one-pass program does
+        // so once, with no other thread to see the moment in between.
+        const mode_t mask = umask(0);
+        umask(mask);
+        return fchmod(fd, 0666 & ~mask) == 0;
+    }
+    // Root keeps both; a member of the older header's group keeps the group,
+    // as sed -i does. A group that cannot be kept is given nothing: never
+    // access the older header did not give it.
+    const bool group_kept = fchown(fd, older.st_uid, older.st_gid) == 0 || fchown(fd, uid_t(-1), older.st_gid) == 0;
+    const mode_t mode = older.st_mode & (group_kept ? 0777 : 0707);
+    return fchmod(fd, mode) == 0 && copy_extended_attributes(fd, group_kept);
+}
+
+}  // namespace
+
+std::FILE* create_new_file(const std::string& target)
+{
+    if (new_file.open) {
+        errno = EBUSY;
+        return nullptr;
+    }
+    const std::string folder = folder_of(target);
+    new_file.target = target;
+    new_file.name = target.substr(folder.size());
+    const HeldSignals held;  // creating and guarding are one step
+    new_file.folder = open(folder.empty() ? "." : folder.c_str(), kFolderFlags);
+    if (new_file.folder < 0)
+        return nullptr;
+    // Private while it is written (0600, which the umask can only narrow):
+    // its final owner and mode are set just before it takes the target's name.
+    int fd = -1;
+#ifdef O_TMPFILE
+    fd = openat(new_file.folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (fd >= 0 && access(link_to_descriptor(fd).c_str(), F_OK) != 0) {
+        close(fd);  // without /proc it could never be named
+        fd = -1;
+    }
+#endif
+    for (unsigned attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+        choose_temporary_name(attempt);
+        fd = openat(new_file.folder, new_file.temporary, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        new_file.named = fd >= 0;
+        if (fd < 0 && errno != EEXIST)
+            break;
+    }
+    std::FILE* file = fd < 0 ? nullptr : fdopen(fd, "wb");
+    if (!file) {
+        if (fd >= 0)
+            close(fd);
+        if (new_file.named)
+            unlinkat(new_file.folder, new_file.temporary, 0);
+        end_new_file();
+        errno = EACCES;
+        return nullptr;
+    }
+    new_file.open = true;
+    if (new_file.named)
+        guard_new_file_name();
+    return file;
+}
+
+bool commit_new_file(std::FILE* file)
+{
+    bool done = give_older_identity(fileno(file)) && std::fflush(file) == 0;
+    // From naming to renaming, no signal ends the run half-way: one that
+    // arrives meanwhile ends it just after, with the new header in place.
+    const HeldSignals held;
+    done = done && (new_file.named || name_new_file(fileno(file)));
+    done = std::fclose(file) == 0 && done;
+    done = done && renameat(new_file.folder, new_file.temporary, new_file.folder, new_file.name.c_str()) == 0;
+    if (!done && new_file.named)
+        unlinkat(new_file.folder, new_file.temporary, 0);
+    end_new_file();
+    return done;
+}
+
+void discard_new_file(std::FILE* file)
+{
+    const HeldSignals held;
+    std::fclose(file);
+    if (new_file.named)
+        unlinkat(new_file.folder, new_file.temporary, 0);
+    end_new_file();
 }
 
 }  // namespace pixmar

@@ -106,9 +106,11 @@ std::FILE* open_regular_file(const std::string& path)
     return file;
 }
 
-std::FILE* create_guarded_file(const std::string& path)
+namespace {
+
+// Creates `wide` exclusively (errno EEXIST when it exists) and guards it.
+std::FILE* create_guarded_file(const std::wstring& wide)
 {
-    const std::wstring wide = widen(path);
     std::FILE* file = nullptr;
     AcquireSRWLockExclusive(&guard_lock);
     if (guarded) {
@@ -141,6 +143,7 @@ std::FILE* create_guarded_file(const std::string& path)
     return file;
 }
 
+// Ends the guard, removing the file first when `remove` is set.
 void release_guarded_file(bool remove)
 {
     AcquireSRWLockExclusive(&guard_lock);
@@ -153,21 +156,50 @@ void release_guarded_file(bool remove)
     ReleaseSRWLockExclusive(&guard_lock);
 }
 
+std::wstring new_file_target;
+unsigned temporary_counter = 0;
+
+}  // namespace
+
+std::FILE* create_new_file(const std::string& target)
+{
+    // A temporary name beside the target: Windows has no file without a name.
+    const std::string folder = folder_of(target);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string temporary = folder + "pixmar-" + std::to_string(process_number()) + "-" +
+                                      std::to_string(temporary_counter++) + ".tmp";
+        if (std::FILE* file = create_guarded_file(widen(temporary))) {
+            new_file_target = widen(target);
+            return file;
+        }
+        if (errno != EEXIST)
+            return nullptr;
+    }
+    return nullptr;
+}
+
+// A read-only header is refused before it is replaced, and Windows files have
+// no permission bits to carry over.
+bool commit_new_file(std::FILE* file)
+{
+    const bool done = std::fclose(file) == 0 &&
+                      MoveFileExW(guarded_path.c_str(), new_file_target.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+    release_guarded_file(!done);
+    return done;
+}
+
+void discard_new_file(std::FILE* file)
+{
+    std::fclose(file);
+    release_guarded_file(true);
+}
+
 void start_writing_out(std::FILE*, std::uint64_t, std::uint64_t) {}  // a rename writes nothing out here
 
 bool is_write_protected(const std::string& path)
 {
     const DWORD attributes = GetFileAttributesW(widen(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
-}
-
-// A read-only header is refused before it is replaced, and Windows files have
-// no permission bits to carry over.
-bool set_final_permissions(const std::string&, std::FILE*) { return true; }
-
-bool replace_file(const std::string& from, const std::string& to)
-{
-    return MoveFileExW(widen(from).c_str(), widen(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 }
 
 int process_number() { return _getpid(); }
