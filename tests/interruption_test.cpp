@@ -1,10 +1,12 @@
-// Interrupted runs leave nothing behind, and a signal the caller ignores stays
-// ignored. POSIX signals: not built on Windows.
+// However a run ends part-way, it leaves the folder as it found it, and a
+// signal the caller ignores stays ignored. POSIX signals: not built on Windows.
 #ifndef _WIN32
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <csignal>
+#include <cstdio>
+#include <functional>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
@@ -17,36 +19,33 @@ namespace {
 using namespace pixmar_test;
 namespace fs = std::filesystem;
 
-bool has_temporary_file(const ScratchFolder& folder)
+// Runs `script` ($1 pixmar, $2 the bitmap in `folder`, $3 the file for its
+// messages) and calls `act` with its process number once it has made its
+// header's new file (it printed "Output File:"). A run that ends before that
+// proves nothing and is tried again; five in a row fail. Returns the run's
+// wait status, or -1 after those five.
+int act_while_writing(const ScratchFolder& folder, const std::string& script, const std::vector<std::uint8_t>& older,
+                      const std::function<void(int)>& act)
 {
-    for (const std::string& name : folder.names())
-        if (name.rfind("pixmar-", 0) == 0)
-            return true;
-    return false;
-}
-
-// Runs `script` (pixmar as $1, the bitmap as $2, inside `folder`) and sends
-// `signal_number` once the run's temporary file exists. A run that ends before
-// its temporary file was seen proves nothing and is tried again; five in a row
-// fail the test. Returns the run's wait status, or -1 after those five.
-int signal_while_writing(const ScratchFolder& folder, const std::string& script, int signal_number,
-                         const std::vector<std::uint8_t>& older)
-{
+    ScratchFolder capture;
+    const std::string messages = (capture / "out.txt").string();
     for (int attempt = 0; attempt < 5; ++attempt) {
         write_file(folder / "big.bmp.h", older);
-        const int pid = spawn_shell(script, {PIXMAR_EXE, (folder / "big.bmp").string()});
+        write_file(messages, {});
+        const int pid = spawn_shell(script, {PIXMAR_EXE, (folder / "big.bmp").string(), messages});
         if (pid <= 0)
             return -1;
         int status = 0;
         bool exited = false;
         const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        while (!has_temporary_file(folder) && !exited && std::chrono::steady_clock::now() < give_up) {
+        while (read_file(messages).find("Output File:") == std::string::npos && !exited &&
+               std::chrono::steady_clock::now() < give_up) {
             exited = waitpid(pid, &status, WNOHANG) == pid;
             std::this_thread::sleep_for(std::chrono::microseconds(200));
         }
         if (exited)
             continue;
-        kill(pid, signal_number);
+        act(pid);
         return wait_status(pid);
     }
     return -1;
@@ -59,25 +58,70 @@ std::vector<std::uint8_t> big_bitmap()
     });
 }
 
-// For each signal: a conversion of a 48 MiB bitmap signalled while its
-// temporary file exists ends by that signal and leaves the folder as it was.
-// No core file: SIGQUIT's default action would write one.
-TEST(Interruption, ASignalWhileWritingLeavesOnlyTheBitmapAndTheOlderHeader)
+// True when this process may hide /proc from a run (root, with unshare): the
+// new file then cannot be made without a name, and has one from the start.
+bool can_hide_proc()
 {
+    return geteuid() == 0 && wait_status(spawn_shell("exec unshare -m sh -c 'umount -l /proc' 2>/dev/null")) == 0;
+}
+
+// For each way a run can be ended while it writes a 48 MiB bitmap's header:
+// it ends that way, and the folder holds exactly the bitmap and the untouched
+// older header, even when the folder was renamed meanwhile. Run once as it
+// comes (on Linux the new file has no name until the end, so even SIGKILL
+// leaves nothing) and, where this process may, once with /proc hidden, so
+// that the new file has a name that the guards must remove; SIGKILL cannot
+// be guarded, and then leaves that file, private to its owner. No core
+// files: the default action of some of these signals writes one.
+TEST(Interruption, ARunEndedWhileWritingLeavesTheFolderAsItWas)
+{
+    struct EndCase {
+        int signal_number;
+        bool rename_folder;
+    };
+    const EndCase cases[] = {{SIGINT, false},  {SIGTERM, false}, {SIGHUP, false},    {SIGQUIT, false},
+                             {SIGUSR1, false}, {SIGUSR2, false}, {SIGALRM, false},   {SIGVTALRM, false},
+                             {SIGPROF, false}, {SIGXCPU, false}, {SIGKILL, false},   {SIGTERM, true}};
+    const std::vector<std::uint8_t> older = {'o', 'l', 'd', '\r', '\n'};
     ScratchFolder folder;
     write_file(folder / "big.bmp", big_bitmap());
-    const std::vector<std::uint8_t> older = {'o', 'l', 'd', '\r', '\n'};
-    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
-        SCOPED_TRACE(strsignal(signal_number));
-        int status = 0;
-        // A run that finished between the look and the signal proves nothing either.
-        for (int attempt = 0; attempt < 5 && (attempt == 0 || (WIFEXITED(status) && WEXITSTATUS(status) == 0));
-             ++attempt)
-            status = signal_while_writing(folder, "ulimit -c 0; exec \"$1\" \"$2\" >/dev/null", signal_number, older);
-        ASSERT_NE(status, -1) << "five runs finished before their temporary file was seen";
-        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal_number) << "status " << status;
-        EXPECT_EQ(folder.names(), (std::vector<std::string>{"big.bmp", "big.bmp.h"}));
-        EXPECT_EQ(read_file(folder / "big.bmp.h"), std::string(older.begin(), older.end()));
+    const fs::path moved = folder.path().string() + "-moved";
+    for (const bool hidden_proc : {false, true}) {
+        if (hidden_proc && !can_hide_proc()) {
+            std::printf("the runs with /proc hidden need root and unshare: not run\n");
+            break;
+        }
+        const std::string run = "exec \"$1\" \"$2\" >\"$3\"";
+        const std::string script = "ulimit -c 0; umask 022; " +
+                                   (hidden_proc ? "exec unshare -m sh -c 'umount -l /proc && " + run + "' sh \"$@\"" : run);
+        for (const EndCase& c : cases) {
+            SCOPED_TRACE(testing::Message() << strsignal(c.signal_number) << (c.rename_folder ? ", folder renamed" : "")
+                                            << (hidden_proc ? ", /proc hidden" : ""));
+            int status = 0;
+            // A run that finished its header just before the signal proves nothing either.
+            for (int attempt = 0; attempt < 5 && (attempt == 0 || (WIFEXITED(status) && WEXITSTATUS(status) == 0));
+                 ++attempt) {
+                status = act_while_writing(folder, script, older, [&](int pid) {
+                    if (c.rename_folder)
+                        fs::rename(folder.path(), moved);
+                    kill(pid, c.signal_number);
+                });
+                if (c.rename_folder && fs::exists(moved))
+                    fs::rename(moved, folder.path());
+            }
+            ASSERT_NE(status, -1) << "five runs ended before the signal";
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == c.signal_number) << "status " << status;
+            std::vector<std::string> names = folder.names();
+            if (hidden_proc && c.signal_number == SIGKILL && names.size() == 3 && names[2].rfind("pixmar-", 0) == 0) {
+                struct stat info;
+                ASSERT_EQ(stat((folder / names[2]).c_str(), &info), 0);
+                EXPECT_EQ(int(info.st_mode & 0777), 0600) << std::oct << (info.st_mode & 0777);
+                fs::remove(folder / names[2]);
+                names.pop_back();
+            }
+            EXPECT_EQ(names, (std::vector<std::string>{"big.bmp", "big.bmp.h"}));
+            EXPECT_EQ(read_file(folder / "big.bmp.h"), std::string(older.begin(), older.end()));
+        }
     }
 }
 
@@ -87,7 +131,8 @@ TEST(Interruption, AnIgnoredSignalStaysIgnored)
 {
     ScratchFolder folder;
     write_file(folder / "big.bmp", big_bitmap());
-    const int status = signal_while_writing(folder, "trap '' HUP; exec \"$1\" \"$2\" >/dev/null", SIGHUP, {'o'});
+    const std::string script = "trap '' HUP; exec \"$1\" \"$2\" >\"$3\"";
+    const int status = act_while_writing(folder, script, {'o'}, [](int pid) { kill(pid, SIGHUP); });
     ASSERT_TRUE(WIFEXITED(status)) << "status " << status;
     EXPECT_EQ(WEXITSTATUS(status), 0);
     EXPECT_EQ(folder.names(), (std::vector<std::string>{"big.bmp", "big.bmp.h"}));
@@ -97,22 +142,29 @@ TEST(Interruption, AnIgnoredSignalStaysIgnored)
     EXPECT_TRUE(header == read_file(folder / "big.bmp.h")) << "the header was cut short at " << header.size();
 }
 
-// SIGKILL cannot be caught, so its temporary file stays; while a private
-// header (0600) is rewritten, that file is private too, whatever the umask.
-TEST(Interruption, AKilledRunLeavesOnlyAPrivateTemporaryFile)
+// A signal that arrives while the new header takes its name is held back
+// until the header is in place; the run then ends by it, with the new header
+// whole. strace sends SIGTERM as the rename begins.
+TEST(Interruption, ASignalAtTheRenameEndsTheRunWithTheNewHeaderInPlace)
 {
-    ScratchFolder folder;
-    write_file(folder / "big.bmp", big_bitmap());
-    write_file(folder / "big.bmp.h", {'o'});
-    ASSERT_EQ(chmod((folder / "big.bmp.h").c_str(), 0600), 0);
-    const int status = signal_while_writing(folder, "umask 022; exec \"$1\" \"$2\" >/dev/null", SIGKILL, {'o'});
-    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << "status " << status;
-    const std::vector<std::string> names = folder.names();
-    ASSERT_EQ(names.size(), 3u);
-    ASSERT_EQ(names[2].rfind("pixmar-", 0), 0u) << names[2];
-    struct stat info;
-    ASSERT_EQ(stat((folder / names[2]).c_str(), &info), 0);
-    EXPECT_EQ(int(info.st_mode & 0777), 0600) << std::oct << (info.st_mode & 0777);
+#ifdef PIXMAR_EMULATOR
+    GTEST_SKIP() << "strace would see the emulator's calls, not the tool's";
+#endif
+    if (wait_status(spawn_shell("command -v strace >/dev/null")) != 0)
+        GTEST_SKIP() << "needs strace";
+    ScratchFolder folder, reference;
+    for (const ScratchFolder* f : {&folder, &reference})
+        write_file(*f / "in.bmp", make_bitmap(34, 3, [](auto x, auto y) { return Rgb{std::uint8_t(x), 7, std::uint8_t(y)}; }));
+    write_file(folder / "in.bmp.h", {'o'});
+    const std::string renames = "rename,renameat,renameat2";
+    const int status = wait_status(spawn_shell(
+        "cd \"$1\" && exec strace -o /dev/null -e trace=" + renames + " -e inject=" + renames +
+            ":signal=SIGTERM \"$2\" in.bmp >/dev/null",
+        {folder.path().string(), PIXMAR_EXE}));
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM) << "status " << status;
+    ASSERT_EQ(reference.run({"in.bmp"}).status, 0);
+    EXPECT_EQ(folder.names(), (std::vector<std::string>{"in.bmp", "in.bmp.h"}));
+    EXPECT_EQ(read_file(folder / "in.bmp.h"), read_file(reference / "in.bmp.h"));
 }
 
 }  // namespace

@@ -35,7 +35,6 @@ TEST(OutputFile, OnlyACompleteFileReplacesTheTarget)
         pixmar::OutputFile output;
         ASSERT_TRUE(pixmar::open_output(target, output));
         ASSERT_TRUE(pixmar::write_output(output, "new", 3));
-        EXPECT_EQ(folder.names().size(), 2u);  // the target and the temporary file
     }  // never finished: gone with its scope
     EXPECT_EQ(folder.names(), std::vector<std::string>{"out.bin"});
     EXPECT_EQ(read_file(folder / "out.bin"), "old");
@@ -72,6 +71,26 @@ TEST(OutputFile, AReplacedFileKeepsItsPermissionBits)
         ASSERT_EQ(stat(target.c_str(), &info), 0);
         EXPECT_EQ(int(info.st_mode & 0777), c.expected) << std::oct << (info.st_mode & 0777);
         EXPECT_EQ(read_file(target), "new");
+    }
+}
+
+// A link at the target's name is replaced, never written through: a symbolic
+// link gives way to the new file, and a hard-linked target takes the new text
+// under its own name; the other file keeps the older text either way.
+TEST(OutputFile, ALinkAtTheTargetIsReplacedNotWrittenThrough)
+{
+    for (const bool symbolic : {true, false}) {
+        SCOPED_TRACE(symbolic ? "symbolic link" : "hard link");
+        ScratchFolder folder;
+        write_file(folder / "other", {'o', 'l', 'd'});
+        if (symbolic)
+            std::filesystem::create_symlink("other", folder / "out.h");
+        else
+            std::filesystem::create_hard_link(folder / "other", folder / "out.h");
+        ASSERT_TRUE(pixmar::write_whole_file((folder / "out.h").string(), {'n', 'e', 'w'}));
+        EXPECT_FALSE(std::filesystem::is_symlink(folder / "out.h"));
+        EXPECT_EQ(read_file(folder / "out.h"), "new");
+        EXPECT_EQ(read_file(folder / "other"), "old");
     }
 }
 #endif

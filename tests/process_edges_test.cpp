@@ -1,14 +1,20 @@
 // Where a run meets its operating system: standard output closed or without a
-// reader, a file-size limit, and a header its user may not write. Each run is
+// reader, a file-size limit, a header its user may not write, and what a
+// replaced header keeps. Each run is
 // started with every signal at its default action, so a run that would be
 // killed by one is seen killed. POSIX descriptors and users: not on Windows.
 #ifndef _WIN32
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#ifdef __linux__
+#include <sys/xattr.h>
+#endif
 
 #include "test_support.h"
 
@@ -101,29 +107,62 @@ TEST(ProcessEdges, AFileSizeLimitFailsTheWriteAndKeepsTheOlderHeader)
     }
 }
 
-// Root may write any file, so the tool runs as nobody, from a copy in a
-// folder of /tmp that anyone may write and enter (the build folder may lie
-// where nobody cannot), under the emulator where the tests run under one. A
-// header nobody may not write is refused; one it may write is replaced, which
-// shows the run could have replaced the first.
+// A folder of /tmp that anyone may write and enter, holding a copy of
+// pixmar (the build folder may lie where other users cannot); removed
+// afterwards.
+class SharedFolder {
+public:
+    SharedFolder()
+    {
+        char name[] = "/tmp/pixmar-users-XXXXXX";
+        EXPECT_NE(mkdtemp(name), nullptr);
+        path_ = name;
+        EXPECT_EQ(chmod(name, 0777), 0);
+        fs::copy_file(PIXMAR_BINARY, path_ / "pixmar");
+        write_file(path_ / "in.bmp", make_bitmap(4, 2, [](auto, auto) { return kRed; }));
+        EXPECT_EQ(chmod((path_ / "in.bmp").c_str(), 0644), 0);
+    }
+    ~SharedFolder() { fs::remove_all(path_); }
+    const fs::path& path() const { return path_; }
+
+    // Runs pixmar on in.bmp there, under the emulator where the tests run
+    // under one, as the user that setpriv's `user` options make (none: this
+    // process's user).
+    RunResult run_as(const std::string& user) const
+    {
+#ifdef PIXMAR_EMULATOR
+        const std::string tool = std::string("\"") + PIXMAR_EMULATOR + "\" ./pixmar";
+#else
+        const std::string tool = "./pixmar";
+#endif
+        const std::string runner = user.empty() ? "" : "setpriv " + user + " ";
+        const std::string command = "cd \"" + path_.string() + "\" && " + runner + tool + " in.bmp 2>&1";
+        RunResult result{-1, ""};
+        if (std::FILE* pipe = popen(command.c_str(), "r")) {
+            char buffer[256];
+            for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+                result.out.append(buffer, n);
+            result.status = pclose(pipe);
+        }
+        return result;
+    }
+
+private:
+    fs::path path_;
+};
+
+bool can_run_as_others() { return geteuid() == 0 && access("/usr/bin/setpriv", X_OK) == 0; }
+
+// Root may write any file, so the tool runs as nobody. A header nobody may
+// not write is refused; one it may write is replaced, which shows the run
+// could have replaced the first.
 TEST(ProcessEdges, AHeaderTheUserMayNotWriteIsNotReplaced)
 {
     const bool as_root = geteuid() == 0;
-    if (as_root && access("/usr/bin/setpriv", X_OK) != 0)
+    if (as_root && !can_run_as_others())
         GTEST_SKIP() << "running as root without setpriv (util-linux), so the tool cannot run as an unprivileged user";
-    char name[] = "/tmp/pixmar-permissions-XXXXXX";
-    ASSERT_NE(mkdtemp(name), nullptr);
-    const fs::path folder = name;
-    ASSERT_EQ(chmod(name, 0777), 0);
-    fs::copy_file(PIXMAR_BINARY, folder / "pixmar");
-#ifdef PIXMAR_EMULATOR
-    const std::string tool = std::string("\"") + PIXMAR_EMULATOR + "\" ./pixmar";
-#else
-    const std::string tool = "./pixmar";
-#endif
-    write_file(folder / "in.bmp", make_bitmap(4, 2, [](auto, auto) { return kRed; }));
-    ASSERT_EQ(chmod((folder / "in.bmp").c_str(), 0644), 0);
-    const std::string runner = as_root ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "";
+    const SharedFolder folder;
+    const std::string user = as_root ? "--reuid=65534 --regid=65534 --clear-groups" : "";
     const std::string older = "older";
     struct ModeCase {
         mode_t mode;
@@ -133,24 +172,181 @@ TEST(ProcessEdges, AHeaderTheUserMayNotWriteIsNotReplaced)
     const ModeCase cases[] = {{0444, 6, "ERROR: error opening file: in.bmp.h\n"}, {0666, 0, "Done.\n"}};
     for (const ModeCase& c : cases) {
         SCOPED_TRACE(testing::Message() << std::oct << c.mode);
-        write_file(folder / "in.bmp.h", std::vector<std::uint8_t>(older.begin(), older.end()));
-        ASSERT_EQ(chmod((folder / "in.bmp.h").c_str(), c.mode), 0);
-        const std::string command = "cd \"" + folder.string() + "\" && " + runner + tool + " in.bmp 2>&1";
-        std::string out;
-        int status = -1;
-        if (std::FILE* pipe = popen(command.c_str(), "r")) {
-            char buffer[256];
-            for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-                out.append(buffer, n);
-            status = pclose(pipe);
-        }
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == c.status) << "status " << status << "\n" << out;
-        ASSERT_GE(out.size(), c.last_line.size());
-        EXPECT_EQ(out.substr(out.size() - c.last_line.size()), c.last_line);
-        EXPECT_EQ(read_file(folder / "in.bmp.h") == older, c.status != 0);
-        EXPECT_EQ(names_in(folder), (std::vector<std::string>{"in.bmp", "in.bmp.h", "pixmar"}));
+        write_file(folder.path() / "in.bmp.h", std::vector<std::uint8_t>(older.begin(), older.end()));
+        ASSERT_EQ(chmod((folder.path() / "in.bmp.h").c_str(), c.mode), 0);
+        const RunResult run = folder.run_as(user);
+        EXPECT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == c.status) << "status " << run.status << "\n" << run.out;
+        ASSERT_GE(run.out.size(), c.last_line.size());
+        EXPECT_EQ(run.out.substr(run.out.size() - c.last_line.size()), c.last_line);
+        EXPECT_EQ(read_file(folder.path() / "in.bmp.h") == older, c.status != 0);
+        EXPECT_EQ(names_in(folder.path()), (std::vector<std::string>{"in.bmp", "in.bmp.h", "pixmar"}));
     }
-    fs::remove_all(folder);
+}
+
+#ifdef __linux__
+// An access ACL in its stored form (a version, then entries of tag,
+// permissions and id, little-endian) that gives user 1003 nothing and the
+// owner, the owning group (`group`) and others what `mode` gives them.
+std::vector<std::uint8_t> acl_denying_user_1003(mode_t mode, std::uint32_t group)
+{
+    std::vector<std::uint8_t> acl(4 + 5 * 8, 0);
+    put_u32(acl, 0, 2);
+    const std::uint32_t entries[5][3] = {{0x01, (mode >> 6) & 7, ~0u}, {0x02, 0, 1003}, {0x04, group, ~0u},
+                                         {0x10, (mode >> 3) & 7, ~0u}, {0x20, mode & 7, ~0u}};
+    for (std::size_t i = 0; i < 5; ++i) {
+        put_u16(acl, 4 + 8 * i, entries[i][0]);
+        put_u16(acl, 6 + 8 * i, entries[i][1]);
+        put_u32(acl, 8 + 8 * i, entries[i][2]);
+    }
+    return acl;
+}
+
+std::vector<std::uint8_t> attribute(const fs::path& path, const char* name)
+{
+    std::vector<std::uint8_t> value(256);
+    const ssize_t size = getxattr(path.c_str(), name, value.data(), value.size());
+    value.resize(size > 0 ? std::size_t(size) : 0);
+    return value;
+}
+
+// A replaced header keeps its owner and group where the running user may set
+// them (root keeps both, a member of the header's group keeps the group), its
+// permission bits, its access ACL and its user. attributes. A group that
+// cannot be kept is given nothing, in the mode or in the ACL.
+TEST(ProcessEdges, AReplacedHeaderKeepsItsOwnerGroupModeAndAttributes)
+{
+    if (!can_run_as_others())
+        GTEST_SKIP() << "needs root, to give the older header to other users, and setpriv";
+    struct IdentityCase {
+        const char* user;         // setpriv's options; none: root
+        uid_t uid;                // the older header's owner, group and mode
+        gid_t gid;
+        mode_t mode;
+        bool acl;                 // it also denies user 1003 through an ACL
+        gid_t new_gid;            // what the new one has
+        mode_t new_mode;
+        std::uint32_t new_group;  // the owning group's entry in its ACL
+    };
+    const IdentityCase cases[] = {
+        {"", 1001, 1500, 0640, true, 1500, 0640, 4},
+        {"--reuid=1002 --regid=100 --groups=1500", 1001, 1500, 0660, false, 1500, 0660, 0},
+        {"--reuid=1002 --regid=100 --clear-groups", 1002, 1500, 0664, false, 100, 0604, 0},
+        {"--reuid=1002 --regid=100 --clear-groups", 1002, 1500, 0664, true, 100, 0664, 0},
+    };
+    const SharedFolder folder;
+    const fs::path header = folder.path() / "in.bmp.h";
+    for (const IdentityCase& c : cases) {
+        SCOPED_TRACE(testing::Message() << "as " << (*c.user ? c.user : "root") << ", older " << c.uid << ":" << c.gid
+                                        << " " << std::oct << c.mode << (c.acl ? " with an ACL" : ""));
+        fs::remove(header);
+        write_file(header, {'o'});
+        ASSERT_EQ(chown(header.c_str(), c.uid, c.gid), 0);
+        ASSERT_EQ(chmod(header.c_str(), c.mode), 0);
+        const std::vector<std::uint8_t> acl = acl_denying_user_1003(c.mode, (c.mode >> 3) & 7);
+        if (c.acl && (setxattr(header.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0) != 0 ||
+                      setxattr(header.c_str(), "user.pixmar.test", "art", 3, 0) != 0))
+            GTEST_SKIP() << "this file system keeps no ACLs or user attributes";
+        const RunResult run = folder.run_as(c.user);
+        ASSERT_EQ(run.status, 0) << run.out;
+        struct stat info;
+        ASSERT_EQ(stat(header.c_str(), &info), 0);
+        EXPECT_EQ(info.st_uid, *c.user ? 1002u : c.uid);
+        EXPECT_EQ(info.st_gid, c.new_gid);
+        EXPECT_EQ(info.st_mode & 0777, c.new_mode) << std::oct << (info.st_mode & 0777);
+        EXPECT_EQ(attribute(header, "system.posix_acl_access"),
+                  c.acl ? acl_denying_user_1003(c.mode, c.new_group) : std::vector<std::uint8_t>{});
+        const std::vector<std::uint8_t> art = {'a', 'r', 't'};
+        EXPECT_EQ(attribute(header, "user.pixmar.test"), c.acl ? art : std::vector<std::uint8_t>{});
+    }
+}
+#endif
+
+// Runs pixmar from `folder` on `path` (relative to it) under `prefix`, with
+// its messages captured.
+RunResult run_in(const ScratchFolder& folder, const std::string& path, const std::string& prefix = "")
+{
+    ScratchFolder capture;
+    const std::string out = (capture / "out.txt").string();
+    const int status = wait_status(spawn_shell("cd \"$1\" && " + prefix + " \"$2\" \"$3\" >\"$4\" 2>/dev/null",
+                                               {folder.path().string(), PIXMAR_EXE, path, out}));
+    return {status, read_file(out)};
+}
+
+// A run that cannot go on says why, with its documented status, and leaves
+// nothing: a header name too long for its folder or for the system's path
+// limit fails as an opening, before anything is written; a regular file
+// whose reads would wait for data (a kernel trace pipe) fails as a read; and
+// memory that runs out anywhere after the bitmap was checked (an
+// address-space limit raised step by step until the run succeeds) ends in
+// the memory message, never a crash or a partial file.
+TEST(ProcessEdges, ARunThatCannotGoOnSaysWhyAndLeavesNothing)
+{
+    const std::vector<std::uint8_t> bitmap = make_bitmap(6, 4, [](auto x, auto) { return x % 2 ? kRed : kBlue; });
+    const std::string opened_bitmap = info_lines(6, 4, 80);
+    struct EndCase {
+        std::string path;    // the bitmap, relative to the folder; made there unless it is absolute
+        std::string prefix;  // put before the command
+        std::string last_line;
+        int status;
+    };
+    // 16 folders of 250 letters and a bitmap name make a path of 4,094 bytes, whose header's path of 4,096 no system call takes.
+    std::string deep;
+    for (int i = 0; i < 16; ++i)
+        deep += std::string(250, 'd') + "/";
+    deep += std::string(4094 - deep.size() - 4, 'x') + ".bmp";
+    const std::string long_name = std::string(251, 'n') + ".bmp";
+    std::vector<EndCase> cases = {
+        {long_name, "", "ERROR: error opening file: " + long_name + ".h\n", 6},
+        {deep, "", "ERROR: error opening file: " + deep + ".h\n", 6},
+    };
+    ScratchFolder source, traces;
+    write_file(source / "in.bmp", bitmap);
+    const bool traced = geteuid() == 0 && wait_status(spawn_shell("exec mount -t tracefs nodev \"$1\" 2>/dev/null",
+                                                                  {traces.path().string()})) == 0;
+    if (traced)
+        cases.push_back({(traces / "trace_pipe").string(), "exec timeout -s KILL 20", "Image read failed\n", 5});
+    else
+        std::printf("mounting a trace pipe needs root: that row is not run\n");
+    for (const EndCase& c : cases) {
+        SCOPED_TRACE(c.path.substr(0, 40));
+        ScratchFolder folder;
+        if (c.path[0] != '/') {
+            // Made a folder at a time: the whole path is too long for one call.
+            const std::string make = "cd \"$1\" && for part in $(echo \"$2\" | tr / ' '); do mkdir \"$part\" && cd \"$part\"; done";
+            ASSERT_EQ(wait_status(spawn_shell(make, {folder.path().string(), fs::path(c.path).parent_path().string()})), 0);
+            ASSERT_EQ(wait_status(spawn_shell("cd \"$1\" && cat >\"$2\" <\"$3\"", {folder.path().string(), c.path,
+                                                                               (source / "in.bmp").string()})), 0);
+        }
+        const RunResult run = run_in(folder, c.path, c.prefix);
+        EXPECT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == c.status) << "status " << run.status;
+        const std::string opened = kBanner + "Opening File: " + c.path + "\n" + (c.status == 6 ? opened_bitmap : "");
+        EXPECT_EQ(run.out, opened + c.last_line);
+        EXPECT_EQ(wait_status(spawn_shell("cd \"$1\" && test -z \"$(find . -name '*.h' -o -name 'pixmar-*')\"",
+                                          {folder.path().string()})), 0) << "something was left";
+        // Too deep for the folder's own clean-up.
+        wait_status(spawn_shell("exec rm -rf \"$1\"/d*", {folder.path().string()}));
+    }
+    if (traced)
+        wait_status(spawn_shell("exec umount \"$1\"", {traces.path().string()}));
+#if !defined(PIXMAR_SANITIZED) && !defined(PIXMAR_EMULATOR)
+    // Sanitizers and emulators reserve far more address space than these limits allow.
+    ScratchFolder folder;
+    write_file(folder / "m.bmp", make_bitmap(1024, 1024, [](auto x, auto y) { return Rgb{std::uint8_t(x), std::uint8_t(y), 9}; }));
+    bool ran_out_while_writing = false;
+    for (int kib = 2048; kib < 65536; kib += 256) {
+        SCOPED_TRACE(testing::Message() << "ulimit -v " << kib);
+        const RunResult run = run_in(folder, "m.bmp", "ulimit -v " + std::to_string(kib) + ";");
+        if (run.out.empty())
+            continue;  // too little even to start
+        if (WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0)
+            break;
+        EXPECT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 5) << "status " << run.status;
+        EXPECT_EQ(run.out.substr(run.out.rfind('\n', run.out.size() - 2) + 1), "ERROR: not enough memory for the image\n");
+        EXPECT_EQ(folder.names(), std::vector<std::string>{"m.bmp"});
+        ran_out_while_writing = ran_out_while_writing || run.out.find("Output File:") != std::string::npos;
+    }
+    EXPECT_TRUE(ran_out_while_writing) << "no limit let the image in but not its header";
+#endif
 }
 
 }  // namespace
