@@ -58,11 +58,13 @@ std::vector<std::uint8_t> big_bitmap()
     });
 }
 
-// True when this process may hide /proc from a run (root, with unshare): the
-// new file then cannot be made without a name, and has one from the start.
+// True when this process may hide /proc from a run (root, with unshare) and
+// the tool still starts without it (an emulator may not): the new file then
+// cannot be made without a name, and has one from the start.
 bool can_hide_proc()
 {
-    return geteuid() == 0 && wait_status(spawn_shell("exec unshare -m sh -c 'umount -l /proc' 2>/dev/null")) == 0;
+    const std::string script = "exec unshare -m sh -c 'umount -l /proc && exec \"$0\" --version' \"$1\" >/dev/null 2>&1";
+    return geteuid() == 0 && wait_status(spawn_shell(script, {PIXMAR_EXE})) == 0;
 }
 
 // For each way a run can be ended while it writes a 48 MiB bitmap's header:
