@@ -55,10 +55,11 @@ if [ "$mode" = installed ]; then
       "$name" "$name" "$name" "$*" >"$work/$name/CMakeLists.txt"
     echo 'int main(void) { return 0; }' >"$work/$name/main.c"
   }
-  # configure_fails NAME: configuring it must fail; its messages go to $work/NAME.log.
+  # configure_fails NAME [OPTION...]: configuring it must fail; its messages go to $work/NAME.log.
   configure_fails() {
-    if cmake -S "$work/$1" -B "$work/$1/build" -G "$generator" "$where" >"$work/$1.log" 2>&1; then
-      fail "the configure step of $1 was accepted"
+    project_name=$1; shift
+    if cmake -S "$work/$project_name" -B "$work/$project_name/build" -G "$generator" "$where" "$@" >"$work/$project_name.log" 2>&1; then
+      fail "the configure step of $project_name was accepted"
     fi
   }
 
@@ -78,6 +79,27 @@ if [ "$mode" = installed ]; then
   configure_fails twice
   grep -q "twice/assets/logo.bmp' and" "$work/twice.log" && grep -q "twice/assets/hud/logo.bmp' would both" "$work/twice.log" ||
     { cat "$work/twice.log"; fail "the message does not name both files"; }
+
+  # A name of the build's choosing, with the README's line as written: any
+  # file name, the C names from NAME. Then a NAME that is no C identifier,
+  # and a second bitmap of the same name, each stop the configure step.
+  mkdir -p "$work/game/art/2x"
+  cp "$work/sample.bmp" "$work/game/art/2x/my-logo.bmp"
+  cp "$work/sample.bmp" "$work/game/art/other.bmp"
+  { printf 'cmake_minimum_required(VERSION 3.20)\nproject(game C)\nfind_package(Pixmar REQUIRED)\nadd_executable(game main.c)\n'
+    grep -m 1 '^pixmar_add_bitmap_header(game BITMAP ' "$source/README.md" | sed "s/hud_logo/\${LOGO}/"
+    printf 'if(AGAIN)\n  pixmar_add_bitmap_header(game BITMAP art/other.bmp NAME ${AGAIN})\nendif()\n'
+  } >"$work/game/CMakeLists.txt"
+  printf '#include "hud_logo.bmp.h"\nint main(void) { return HUD_LOGO_WIDTH == 64 && HUD_LOGO_SIZE == 3072 && hud_logo_Bitmap[4] == 0xE100E194 ? 0 : 1; }\n' >"$work/game/main.c"
+  cmake -S "$work/game" -B "$work/game/build" -G "$generator" "$where" -DLOGO=hud_logo >/dev/null &&
+    cmake --build "$work/game/build" >"$work/game.log" 2>&1 && "$work/game/build/game" ||
+    { cat "$work/game.log"; fail "the NAME form"; }
+  for case in "2x-logo::not a C identifier" "hud_logo:hud_logo:would both become"; do
+    name=${case%%:*} again=${case#*:} again=${again%%:*} message=${case##*:}
+    rm -rf "$work/game/build"
+    configure_fails game -DLOGO="$name" -DAGAIN="$again"
+    grep -q "$message" "$work/game.log" || { cat "$work/game.log"; fail "NAME $name, then $again: no '$message'"; }
+  done
 
   # A refused bitmap fails the build and leaves nothing behind in the build
   # tree but the stand-in link made at configure time, with links and with copies.
