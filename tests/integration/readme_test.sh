@@ -77,6 +77,30 @@ else
 fi
 echo "recipe GIMP: not run, it is a dialog (GIMP is not installed here)"
 
+# Transparency to magic pink with netpbm and Pillow, each from a sprite made
+# by its own tool: 4 x 2 red, the top-left pixel and the bottom-left pair
+# fully transparent, one pixel at 70% and one at 30% opacity (both kept red).
+# Worked by hand: transparent beside red gives black beside red, 0x006A4CBF;
+# two reds 0x4C544CFF; two pinks the key word.
+key_words="0x006A4CBF, 0x4C544CFF, 0x69D469EA, 0x4C544CFF, "
+keyed() {
+  name=$1 make=$2; shift 2
+  rm -rf "$work/keyed" && mkdir -p "$work/keyed"
+  (cd "$work/keyed" && sh -c "$make" && for command in "$@"; do sh -c "$command" || exit 1; done &&
+    "$pixmar" -MP sprite.bmp >/dev/null) >"$work/keyed.log" 2>&1 || { cat "$work/keyed.log"; fail "the $name transparency recipe"; }
+  words=$(grep '^0x' "$work/keyed/sprite.bmp.h" | tr -d '\r\n')
+  [ "$words" = "$key_words" ] || fail "the $name transparency recipe gave $words"
+  echo "recipe $name transparency: the key colour exactly where the transparent pixels were"
+}
+if command -v pngtopnm >/dev/null && command -v pamcomp >/dev/null; then
+  keyed netpbm "printf 'P2 4 2 255 0 255 255 178 0 0 255 77\n' >a.pgm && ppmmake red 4 2 | pnmtopng -alpha=a.pgm >sprite.png" \
+    "$(line 'pngtopnm -alpha sprite.png')" "$(line 'pngtopnm sprite.png | ppmchange')" "$(line 'pngtopnm sprite.png | pamcomp')"
+fi
+if [ -n "$pillow_python" ]; then
+  keyed Pillow "$pillow_python -c 'from PIL import Image; s = Image.new(\"RGBA\", (4, 2), (255, 0, 0, 255)); [s.putpixel(xy, (255, 0, 0, a)) for xy, a in (((0, 0), 0), ((3, 0), 178), ((0, 1), 0), ((1, 1), 0), ((3, 1), 77))]; s.save(\"sprite.png\")'" \
+    "$(line "python3 -c 'from PIL import Image; s = " | sed "s|^python3|$pillow_python|")"
+fi
+
 # --- The C code: unpack words of the sample's header (with -MP), and share the
 # header between files as the README says.
 mkdir -p "$work/c"
@@ -181,4 +205,30 @@ if command -v make >/dev/null; then
   echo "Make rule: a failed conversion leaves nothing behind, a good one only its header, with any tool path"
 else
   echo "Make rule: skipped, make is not installed"
+fi
+
+# --- The Meson recipe, as the whole meson.build of a project whose bitmaps
+# are assets/logo.bmp and assets/font.bmp, with pixmar on the PATH.
+if command -v meson >/dev/null && command -v ninja >/dev/null; then
+  mkdir -p "$work/meson/assets" "$work/meson/bin"
+  block "project('game', 'c')" >"$work/meson/meson.build"
+  cp "$sample" "$work/meson/assets/logo.bmp"
+  cp "$sample" "$work/meson/assets/font.bmp"
+  cp "$pixmar" "$work/meson/bin/pixmar"
+  printf '#include "logo.bmp.h"\n#include "font.bmp.h"\nint main(void) { return LOGO_WIDTH == 64 && FONT_SIZE == 3072 && font_Bitmap[4] == 0xE100E194 ? 0 : 1; }\n' >"$work/meson/main.c"
+  # conversions: how many headers the next build makes.
+  conversions() { (cd "$work/meson" && PATH="$work/meson/bin:$PATH" ninja -C build) 2>&1 | grep -c '^Output File:' || true; }
+  (cd "$work/meson" && PATH="$work/meson/bin:$PATH" meson setup build >"$work/meson.log" 2>&1) || { cat "$work/meson.log"; fail "meson setup"; }
+  [ "$(conversions)" = 2 ] || fail "the Meson build did not make both headers"
+  "$work/meson/build/game" || fail "the Meson program did not see the headers' names"
+  [ -z "$(find "$work/meson" -name '*.h' ! -path "$work/meson/build/*")" ] || fail "the Meson build wrote beside the sources"
+  [ "$(conversions)" = 0 ] || fail "Meson made headers again with nothing changed"
+  sleep 1 && touch "$work/meson/assets/font.bmp"
+  [ "$(conversions)" = 1 ] && [ "$work/meson/build/font.bmp.h" -nt "$work/meson/build/logo.bmp.h" ] ||
+    fail "touching one bitmap did not remake its header alone"
+  sleep 1 && touch "$work/meson/bin/pixmar"
+  [ "$(conversions)" = 2 ] || fail "Meson did not make the headers again after the tool changed"
+  echo "Meson recipe: one header per bitmap, made again exactly when its bitmap or the tool changes"
+else
+  echo "Meson recipe: skipped, meson or ninja is not installed"
 fi
