@@ -53,6 +53,8 @@ void format_row(benchmark::State& state, pixmar::WordLineFormatter formatter)
 BENCHMARK_CAPTURE(format_row, scalar, pixmar::format_word_line_scalar)->Arg(0)->Arg(1);
 #ifdef PIXMAR_HAVE_SSE2_WORDS
 BENCHMARK_CAPTURE(format_row, sse2, pixmar::format_word_line_sse2)->Arg(0)->Arg(1);
+#endif
+#ifdef PIXMAR_HAVE_X86_WORDS
 // Where the processor lacks what a formatter needs, it measures nothing and says so.
 void format_row_if(benchmark::State& state, bool (*processor_has)(), pixmar::WordLineFormatter formatter)
 {

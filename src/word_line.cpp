@@ -6,10 +6,15 @@
 #include "pixel_pair.h"
 
 #ifdef PIXMAR_HAVE_SSE2_WORDS
-#include <cpuid.h>
 #include <emmintrin.h>
+#ifdef __wasm_simd128__
+#include <wasm_simd128.h>
+#endif
 
 #include "word_weights.h"
+#endif
+#ifdef PIXMAR_HAVE_X86_WORDS
+#include <cpuid.h>
 #endif
 
 namespace pixmar {
@@ -64,7 +69,15 @@ struct Components {
 __m128i divide(__m128i numerator, float reciprocal)
 {
     const __m128 value = _mm_add_ps(_mm_cvtepi32_ps(numerator), _mm_set1_ps(0.5f));
-    return _mm_cvttps_epi32(_mm_mul_ps(value, _mm_set1_ps(reciprocal)));
+    const __m128 quotient = _mm_mul_ps(value, _mm_set1_ps(reciprocal));
+#ifdef __wasm_simd128__
+    // The SSE2 headers emulate the truncation a lane at a time, for values
+    // out of range; every quotient here is below 256, where WebAssembly's own
+    // saturating truncation gives the same.
+    return wasm_i32x4_trunc_sat_f32x4(quotient);
+#else
+    return _mm_cvttps_epi32(quotient);
+#endif
 }
 
 // Four pixels from exactly 12 bytes, one a lane: 0x??RRGGBB.
@@ -184,7 +197,7 @@ char* format_word_line_sse2(std::uint8_t* pixels, std::uint32_t pairs, bool magi
 
 #endif
 
-#ifdef PIXMAR_HAVE_SSE2_WORDS
+#ifdef PIXMAR_HAVE_X86_WORDS
 
 namespace {
 
@@ -230,11 +243,13 @@ bool processor_has_avx512() { return processor_support().avx512; }
 
 WordLineFormatter word_line_formatter()
 {
-#ifdef PIXMAR_HAVE_SSE2_WORDS
+#if defined(PIXMAR_HAVE_X86_WORDS)
     static const WordLineFormatter best = processor_has_avx512() ? format_word_line_avx512
                                           : processor_has_avx2()   ? format_word_line_avx2
                                                                    : format_word_line_sse2;
     return best;
+#elif defined(PIXMAR_HAVE_SSE2_WORDS)
+    return format_word_line_sse2;
 #else
     return format_word_line_scalar;
 #endif

@@ -30,7 +30,7 @@
 #include <cstdint>
 
 #if defined(__x86_64__) || defined(_M_X64)
-#include <xmmintrin.h>
+#include <xmmintrin.h>  // the processor's prefetch hint
 #endif
 
 namespace pixmar {
@@ -51,8 +51,19 @@ char* format_word_line_scalar(std::uint8_t* pixels, std::uint32_t pairs, bool ma
 
 #if defined(__x86_64__) || defined(_M_X64)
 #define PIXMAR_HAVE_SSE2_WORDS 1
-char* format_word_line_sse2(std::uint8_t* pixels, std::uint32_t pairs, bool magic_pink, char* out);
+#define PIXMAR_HAVE_X86_WORDS 1  // AVX2 and AVX-512 too, where the processor has them
+#elif defined(__EMSCRIPTEN__) && defined(__wasm_simd128__)
+// WebAssembly SIMD runs the SSE2 formatter through the compiler's SSE2
+// headers, whose operations it has (with the same IEEE single-precision
+// arithmetic, so the exactness argument above holds there too).
+#define PIXMAR_HAVE_SSE2_WORDS 1
+#endif
 
+#ifdef PIXMAR_HAVE_SSE2_WORDS
+char* format_word_line_sse2(std::uint8_t* pixels, std::uint32_t pairs, bool magic_pink, char* out);
+#endif
+
+#ifdef PIXMAR_HAVE_X86_WORDS
 // Asks the processor for the pixels about twenty lines ahead of `pixels`.
 // Rows are formatted last to first, and the processor's own prefetcher
 // stops at each 4 KiB boundary, so without this a large image waits on
@@ -74,7 +85,8 @@ bool processor_has_avx512();
 #endif
 
 // The fastest formatter this processor runs: AVX-512, else AVX2, where it
-// has them, else SSE2 on x86-64, else the scalar one. Decided once.
+// has them, else SSE2 (x86-64, WebAssembly SIMD), else the scalar one.
+// Decided once.
 WordLineFormatter word_line_formatter();
 
 }  // namespace pixmar

@@ -6,7 +6,7 @@
 // them only where the processor reports both at run time.
 #include "word_line.h"
 
-#ifdef PIXMAR_HAVE_SSE2_WORDS
+#ifdef PIXMAR_HAVE_X86_WORDS
 
 #include <immintrin.h>
 

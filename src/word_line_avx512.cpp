@@ -9,7 +9,7 @@
 // where the processor reports them at run time.
 #include "word_line.h"
 
-#ifdef PIXMAR_HAVE_SSE2_WORDS
+#ifdef PIXMAR_HAVE_X86_WORDS
 
 #include <array>
 #include <cstddef>

@@ -31,6 +31,8 @@ std::vector<std::pair<const char*, pixmar::WordLineFormatter>> word_line_formatt
     std::vector<std::pair<const char*, pixmar::WordLineFormatter>> formatters = {{"scalar", pixmar::format_word_line_scalar}};
 #ifdef PIXMAR_HAVE_SSE2_WORDS
     formatters.emplace_back("SSE2", pixmar::format_word_line_sse2);
+#endif
+#ifdef PIXMAR_HAVE_X86_WORDS
     if (pixmar::processor_has_avx2())
         formatters.emplace_back("AVX2", pixmar::format_word_line_avx2);
     if (pixmar::processor_has_avx512())
