@@ -6,6 +6,7 @@
 #            Pixmar::pixmar and pixmar_add_bitmap_header(); packed as
 #            pixmar-<version>-Linux-<arch>.tar.gz, which unpacks to a folder
 #            usable as a prefix, and as a Debian package that lintian accepts.
+#            With PIXMAR_WEB_PAGE, the page as share/pixmar/web/index.html.
 set(CPACK_PACKAGE_NAME pixmar)
 set(CPACK_PACKAGE_VENDOR "The Pixmar authors")
 set(CPACK_PACKAGE_CONTACT "The Pixmar authors <pixmar@example.org>")
@@ -55,6 +56,10 @@ else()
   install(FILES ${PROJECT_BINARY_DIR}/gzipped/changelog.gz DESTINATION ${doc_dir}
     RENAME changelog.Debian.gz)
   install(FILES packaging/copyright README.md DESTINATION ${doc_dir})
+  # The page, where one was built with emcmake (web/CMakeLists.txt).
+  if(PIXMAR_WEB_PAGE)
+    install(FILES "${PIXMAR_WEB_PAGE}" DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/pixmar/web)
+  endif()
 
   set(CPACK_GENERATOR TGZ DEB)
   set(CPACK_PACKAGE_FILE_NAME "pixmar-${PROJECT_VERSION}-${CMAKE_SYSTEM_NAME}-${CMAKE_SYSTEM_PROCESSOR}")

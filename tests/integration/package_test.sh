@@ -26,6 +26,12 @@ for file in bin/pixmar bin/pixmar-preview share/man/man1/pixmar.1.gz share/man/m
   grep -qx "$top/$file" "$work/tgz.txt" || { cat "$work/tgz.txt"; fail "$top/$file missing from the archive"; }
 done
 [ -z "$(grep -v "^$top/" "$work/tgz.txt")" ] || fail "the archive holds more than its top folder $top/"
+# The page, when this build was given one.
+if grep -q '^PIXMAR_WEB_PAGE:FILEPATH=.' "$build/CMakeCache.txt"; then
+  grep -q "\./usr/share/pixmar/web/index.html\$" "$work/deb.txt" && grep -qx "$top/share/pixmar/web/index.html" "$work/tgz.txt" ||
+    fail "the packages lack share/pixmar/web/index.html"
+  echo "packages: they carry the page"
+fi
 
 # The README's unpacking lines, in a home of their own, from a folder whose
 # build/ holds the packages.
