@@ -63,7 +63,8 @@ function commandLine(file, name, magicPink, prepare = [])
 }
 
 // Opens the page, sets the options, chooses `file` and waits for the run.
-async function convertInPage(file, { magicPink = false, name = '', transparentPink = false } = {})
+// With `watch`, calls it with the page every few milliseconds while the run works.
+async function convertInPage(file, { magicPink = false, name = '', transparentPink = false, watch = null } = {})
 {
     const page = await browser.newPage();
     await page.setRequestInterception(true);
@@ -86,6 +87,10 @@ async function convertInPage(file, { magicPink = false, name = '', transparentPi
     if (name)
         await page.type('#name', name);
     await (await page.$('#image')).uploadFile(file);
+    while (watch && !['done', 'previewed'].includes(await page.evaluate(() => document.body.dataset.state))) {
+        await watch(page);
+        await new Promise((resolve) => setTimeout(resolve, 5));
+    }
     await page.waitForFunction(() => ['done', 'previewed'].includes(document.body.dataset.state), { timeout: 60000, polling: 50 }).catch((error) => {
         throw new Error(`${error.message}; the page's errors: ${pageErrors.join('; ')}`);
     });
@@ -186,5 +191,22 @@ test('a PNG of transparent and opaque pixels gives the transparency recipe\'s he
     const { page, status, header } = await convertInPage(png, { magicPink: true, transparentPink: true });
     assert.strictEqual(status, expected.messages);
     assert.ok(header.equals(expected.header));
+    await page.close();
+});
+
+// A large image converts in the worker: the page goes on answering and shows
+// the header's progress, and the header is the command line's.
+test('a 4096 x 4096 image converts in a worker, with progress', async () => {
+    const file = path.join(work, 'large.bmp');
+    fs.writeFileSync(file, bitmap(4096, 4096, noise));
+    const expected = commandLine(file, 'large.bmp', true);
+    const seen = [];
+    const { page, status, header } = await convertInPage(file, {
+        magicPink: true,
+        watch: async (page) => seen.push(await page.$eval('#progress', (bar) => bar.value)),
+    });
+    assert.strictEqual(status, expected.messages);
+    assert.ok(header.equals(expected.header));
+    assert.ok(seen.some((value) => value > 0 && value < 1), `the progress bar showed only ${[...new Set(seen)]}`);
     await page.close();
 });
