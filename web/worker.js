@@ -21,6 +21,7 @@ const ready = createPixmar({ print: (line) => lines.push(line), printErr: (line)
     };
     return pixmar;
 });
+ready.then(() => postMessage({ type: 'ready' }));
 
 // Each block pixmar writes reports how far the header has got.
 function watchWrites(FS, expected)

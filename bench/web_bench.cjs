@@ -1,0 +1,59 @@
+// Converting a 4096 x 4096 bitmap in the page, in headless chromium, against
+// the native command line, in one rotation.
+//   PIXMAR_PAGE=index.html PIXMAR=pixmar BITMAP=big.bmp node web_bench.cjs [RUNS]
+// For the page: a fresh page whose converter is compiled, then the time from
+// choosing the file to the header in the page (its data-converted-ms). For the
+// command line: one run in a folder of its own, making the header for the
+// first time, then one replacing it; each after a sync.
+'use strict';
+const { execFileSync, spawnSync } = require('node:child_process');
+const fs = require('node:fs');
+const os = require('node:os');
+const path = require('node:path');
+const { pathToFileURL } = require('node:url');
+const puppeteer = require('puppeteer-core');
+
+const runs = Number(process.argv[2] || 9);
+const median = (values) => values.slice().sort((a, b) => a - b)[Math.floor(values.length / 2)];
+
+function timeNative(folder)
+{
+    execFileSync('sync');
+    const start = process.hrtime.bigint();
+    const run = spawnSync(process.env.PIXMAR, ['big.bmp'], { cwd: folder });
+    const ms = Number(process.hrtime.bigint() - start) / 1e6;
+    if (run.status !== 0)
+        throw new Error('pixmar failed');
+    return ms;
+}
+
+(async () => {
+    const folder = fs.mkdtempSync(path.join(os.tmpdir(), 'pixmar-web-bench-'));
+    fs.copyFileSync(process.env.BITMAP, path.join(folder, 'big.bmp'));
+    const browser = await puppeteer.launch({
+        executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
+        headless: true,
+        args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
+               '--disable-component-update', '--disable-sync'],
+    });
+    const times = { page: [], first: [], replace: [] };
+    for (let i = 0; i < runs; ++i) {
+        fs.rmSync(path.join(folder, 'big.bmp.h'), { force: true });
+        times.first.push(timeNative(folder));
+        times.replace.push(timeNative(folder));
+        const page = await browser.newPage();
+        await page.goto(pathToFileURL(process.env.PIXMAR_PAGE).href);
+        await page.waitForFunction(() => document.body.dataset.ready === 'yes', { polling: 10 });
+        execFileSync('sync');
+        await (await page.$('#image')).uploadFile(path.join(folder, 'big.bmp'));
+        await page.waitForFunction(() => ['done', 'previewed'].includes(document.body.dataset.state), { polling: 5, timeout: 60000 });
+        times.page.push(Number(await page.evaluate(() => document.body.dataset.convertedMs)));
+        await page.close();
+    }
+    await browser.close();
+    fs.rmSync(folder, { recursive: true, force: true });
+    const page = median(times.page), first = median(times.first), replace = median(times.replace);
+    console.log(`${os.arch()}, ${os.cpus().length} cores, ${new Date().toISOString().slice(0, 10)}, ${runs} runs each, medians`);
+    console.log(`page ${page.toFixed(1)} ms; command line ${first.toFixed(1)} ms making the header, ${replace.toFixed(1)} ms replacing it`);
+    console.log(`page / command line: ${(page / first).toFixed(2)} (making), ${(page / replace).toFixed(2)} (replacing)`);
+})();
