@@ -6,21 +6,41 @@
 'use strict';
 
 let lines = [];
-let sizeHint = 0;
+let spare = null;  // storage made ready for the header while the page reads the bitmap
 const ready = createPixmar({ print: (line) => lines.push(line), printErr: (line) => lines.push(line) }).then((pixmar) => {
     // The in-memory file system grows a file by an eighth at a time past
     // 1 MiB, copying it whole each time: a 98 MiB header would be copied some
-    // forty times. It grows to the expected size at once here, and doubles
-    // beyond that.
+    // forty times. Here it takes the storage prepared for the header at
+    // once, and doubles beyond that.
     const MEMFS = pixmar.FS.filesystems.MEMFS;
     const expand = MEMFS.expandFileStorage;
     MEMFS.expandFileStorage = (node, capacity) => {
         const previous = node.contents ? node.contents.length : 0;
-        if (capacity > previous)
-            expand(node, Math.max(capacity, previous * 2, sizeHint));
+        if (capacity <= previous)
+            return;
+        if (spare && spare.length >= capacity) {
+            spare.set(node.contents.subarray(0, node.usedBytes));
+            node.contents = spare;
+            spare = null;
+            return;
+        }
+        expand(node, Math.max(capacity, previous * 2));
     };
     return pixmar;
 });
+
+// Storage for a header of `bytes`, touched once: the system gives new memory
+// a page at a time on first use, which would otherwise slow the writing.
+function prepare(bytes)
+{
+    try {
+        spare = new Uint8Array(bytes);
+        for (let at = 0; at < bytes; at += 4096)
+            spare[at] = 0;
+    } catch {
+        spare = null;  // too much to hold: the file system grows the header as it comes
+    }
+}
 ready.then(() => postMessage({ type: 'ready' }));
 
 // Each block pixmar writes reports how far the header has got.
@@ -57,7 +77,10 @@ function giveFile(FS, path, bytes)
 
 onmessage = async ({ data }) => {
     try {
-        await (data.type === 'preview' ? preview(data) : convert(data));
+        if (data.type === 'prepare')
+            prepare(data.expectedBytes);
+        else
+            await (data.type === 'preview' ? preview(data) : convert(data));
     } catch (error) {
         postMessage({ type: 'converted', run: data.run, status: -1, messages: `the page failed: ${error}\n` });
     }
@@ -75,9 +98,8 @@ async function convert(data)
     lines = [];
     giveFile(FS, data.name, new Uint8Array(data.bytes));
     const unwatch = watchWrites(FS, data.expectedBytes);
-    sizeHint = data.expectedBytes;
     const status = pixmar.ccall('pixmar_convert', 'number', ['string', 'number'], [data.name, data.magicPink ? 1 : 0]);
-    sizeHint = 0;
+    spare = null;
     unwatch();
     const converted = { type: 'converted', run: data.run, status, messages: lines.map((line) => line + '\n').join('') };
     if (status !== 0) {
