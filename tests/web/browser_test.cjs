@@ -1,6 +1,7 @@
-// The page in headless chromium, driven as a user would: choose a file, tick
-// Magic Pink, type a C name, download. Each row's downloaded header must be
-// the command line's byte for byte, and #status must hold what it prints.
+// The page in headless chromium, driven as a user would: choose or drop a
+// file, tick Magic Pink, type a C name, download, copy. Each row's downloaded
+// header must be the command line's byte for byte, and #status must hold what
+// it prints.
 //   PIXMAR_PAGE=index.html PIXMAR=pixmar README=README.md [SCREENSHOT=shot.png] node --test browser_test.cjs
 'use strict';
 const { test, before, after } = require('node:test');
@@ -64,7 +65,8 @@ function commandLine(file, name, magicPink, prepare = [])
 
 // Opens the page, sets the options, chooses `file` and waits for the run.
 // With `watch`, calls it with the page every few milliseconds while the run works.
-async function convertInPage(file, { magicPink = false, name = '', transparentPink = false, watch = null } = {})
+// With `drop`, the file is dropped on the page instead of chosen.
+async function convertInPage(file, { magicPink = false, name = '', transparentPink = false, watch = null, drop = false } = {})
 {
     const page = await browser.newPage();
     await page.setRequestInterception(true);
@@ -79,6 +81,10 @@ async function convertInPage(file, { magicPink = false, name = '', transparentPi
     const downloads = fs.mkdtempSync(path.join(work, 'downloads-'));
     const session = await page.createCDPSession();
     await session.send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: downloads });
+    // What the Copy button hands the clipboard is kept for the test to read.
+    await page.evaluateOnNewDocument(() => {
+        Object.defineProperty(navigator.clipboard, 'writeText', { value: async (text) => { window.copied = text; } });
+    });
     await page.goto(pathToFileURL(process.env.PIXMAR_PAGE).href);
     if (magicPink)
         await page.click('#magic-pink');
@@ -86,7 +92,15 @@ async function convertInPage(file, { magicPink = false, name = '', transparentPi
         await page.click('#transparent-pink');
     if (name)
         await page.type('#name', name);
-    await (await page.$('#image')).uploadFile(file);
+    if (drop) {
+        await page.evaluate((name, base64) => {
+            const transfer = new DataTransfer();
+            transfer.items.add(new File([Uint8Array.from(atob(base64), (c) => c.charCodeAt(0))], name));
+            document.getElementById('drop').dispatchEvent(new DragEvent('drop', { dataTransfer: transfer }));
+        }, path.basename(file), fs.readFileSync(file).toString('base64'));
+    } else {
+        await (await page.$('#image')).uploadFile(file);
+    }
     while (watch && !['done', 'previewed'].includes(await page.evaluate(() => document.body.dataset.state))) {
         await watch(page);
         await new Promise((resolve) => setTimeout(resolve, 5));
@@ -129,7 +143,7 @@ const readmeLine = (start) => fs.readFileSync(process.env.README, 'utf8').split(
 // and the same messages, refusals included. Names are the file's, or typed.
 const rows = [
     { label: 'the sample, Magic Pink, a typed name', file: 'sample.bmp', source: process.env.SAMPLE, magicPink: true, name: 'hud_logo', screenshot: true },
-    { label: 'width 2', file: 'two.bmp', bytes: () => bitmap(2, 5, noise) },
+    { label: 'width 2, dropped on the page', file: 'two.bmp', bytes: () => bitmap(2, 5, noise), drop: true },
     { label: 'width 16', file: 'sixteen.bmp', bytes: () => bitmap(16, 4, noise) },
     { label: 'width 18', file: 'eighteen.bmp', bytes: () => bitmap(18, 3, noise) },
     { label: 'top-down', file: 'top_down.bmp', bytes: () => bitmap(34, 7, bars, { topDown: true }) },
@@ -162,6 +176,11 @@ for (const row of rows) {
         assert.strictEqual(status, expected.messages);
         assert.ok(expected.header === null ? header === null : header !== null && header.equals(expected.header),
                   'the downloaded header differs from the command line\'s');
+        if (row.screenshot) {
+            await page.click('#copy');
+            await page.waitForFunction(() => window.copied !== undefined);
+            assert.strictEqual(await page.evaluate(() => window.copied), expected.header.toString('latin1'));
+        }
         if (row.screenshot && process.env.SCREENSHOT) {
             await page.waitForFunction(() => document.body.dataset.state === 'previewed', { timeout: 60000, polling: 50 });
             await page.select('#zoom', '4');
