@@ -181,6 +181,10 @@ RunResult ScratchFolder::run_program(const std::string& program, const std::vect
 
 #ifdef _WIN32
     RunResult result{run_command(command.str()), console_lines(read_file(captured))};
+    // Wine's cmd now and then fails to start a program on a loaded machine,
+    // saying so in place of the program's output: that run is tried again.
+    for (int retry = 0; retry < 3 && result.out.rfind("Can't recognize '", 0) == 0; ++retry)
+        result = RunResult{run_command(command.str()), console_lines(read_file(captured))};
 #else
     const int raw = std::system(command.str().c_str());
     RunResult result{WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw), read_file(captured)};
