@@ -32,6 +32,7 @@ function bitmap(width, height, colour, { topDown = false, patch = {} } = {})
     bytes.writeInt32LE(topDown ? -height : height, 22);
     bytes.writeUInt16LE(1, 26);
     bytes.writeUInt16LE(24, 28);
+    bytes.writeUInt32LE(rowBytes * height, 34);
     for (let y = 0; y < height; ++y) {
         const row = 54 + (topDown ? y : height - 1 - y) * rowBytes;
         for (let x = 0; x < width; ++x) {
@@ -66,7 +67,8 @@ function commandLine(file, name, magicPink, prepare = [])
 // Opens the page, sets the options, chooses `file` and waits for the run.
 // With `watch`, calls it with the page every few milliseconds while the run works.
 // With `drop`, the file is dropped on the page instead of chosen.
-async function convertInPage(file, { magicPink = false, name = '', transparentPink = false, watch = null, drop = false } = {})
+async function convertInPage(file, { magicPink = false, name = '', transparentPink = false, watch = null, drop = false,
+                                     oddWidth = 'pad' } = {})
 {
     const page = await browser.newPage();
     await page.setRequestInterception(true);
@@ -92,6 +94,7 @@ async function convertInPage(file, { magicPink = false, name = '', transparentPi
         await page.click('#transparent-pink');
     if (name)
         await page.type('#name', name);
+    await page.select('#odd-width', oddWidth);
     if (drop) {
         await page.evaluate((name, base64) => {
             const transfer = new DataTransfer();
@@ -211,6 +214,24 @@ test('a PNG of transparent and opaque pixels gives the transparency recipe\'s he
     assert.strictEqual(status, expected.messages);
     assert.ok(header.equals(expected.header));
     await page.close();
+});
+
+// An odd width is cropped as the README's ImageMagick recipe crops it, or
+// padded by repeating the last column.
+test('a PNG of odd width is cropped or padded', async () => {
+    const png = path.join(work, 'odd.png');
+    execFileSync('convert', ['-size', '63x2', 'xc:red', '-fill', 'blue', '-draw', 'point 62,0', png]);
+    const cropped = commandLine(png, 'odd.bmp', false, [readmeLine('convert logo.png -crop').replaceAll('logo', 'odd')]);
+    const padded = path.join(work, 'padded', 'odd.bmp');
+    fs.mkdirSync(path.dirname(padded));
+    fs.writeFileSync(padded, bitmap(64, 2, (x, y) => (x >= 62 && y === 0 ? [0, 0, 255] : [255, 0, 0])));
+    const expected = { crop: cropped, pad: commandLine(padded, 'odd.bmp', false) };
+    for (const choice of ['crop', 'pad']) {
+        const { page, status, header } = await convertInPage(png, { oddWidth: choice });
+        assert.strictEqual(status, expected[choice].messages);
+        assert.ok(header.equals(expected[choice].header), choice);
+        await page.close();
+    }
 });
 
 // A large image converts in the worker: the page goes on answering and shows
