@@ -72,20 +72,32 @@ char* format_lines(const WordLines& lines, std::uint64_t first, std::uint64_t en
     return out;
 }
 
-// Formats the words a block at a time and writes each block as it is done.
-// False when a write failed; std::bad_alloc when no block can be had.
-bool write_words(OutputFile& output, PixelBuffer& pixels, bool magic_pink)
+constexpr char kClosing[] = "};\r\n/* END OF FILE */\r\n";
+
+// Writes the header's text a block at a time, each block as soon as it is
+// formatted: the first one starts with `opening`, the last one ends with the
+// closing lines, so that a small header is a single write. False when a
+// write failed; std::bad_alloc when no block can be had.
+bool write_text(OutputFile& output, const std::string& opening, PixelBuffer& pixels, bool magic_pink)
 {
     const WordLines lines = word_lines(pixels, magic_pink);
-    const MemoryBlock memory(allocate_block(kOutputBlock));
+    const std::size_t closing = sizeof kClosing - 1;
+    const MemoryBlock memory(allocate_block(opening.size() + kOutputBlock + closing));
     if (!memory)
         throw std::bad_alloc();
     char* const block = reinterpret_cast<char*>(memory.get());
-    for (std::uint64_t first = 0; first < lines.count; first += kLinesPerBlock) {
-        const char* const end = format_lines(lines, first, std::min(first + kLinesPerBlock, lines.count), block);
+    char* end = std::copy(opening.begin(), opening.end(), block);
+    std::uint64_t first = 0;
+    do {
+        const std::uint64_t last = std::min(first + kLinesPerBlock, lines.count);
+        end = format_lines(lines, first, last, end);
+        first = last;
+        if (first == lines.count)
+            end = std::copy(kClosing, kClosing + closing, end);
         if (!write_output(output, block, std::size_t(end - block)))
             return false;
-    }
+        end = block;
+    } while (first < lines.count);
     return true;
 }
 
@@ -126,10 +138,7 @@ int write_header_file(const std::string& input_path, PixelBuffer& pixels, bool m
     }
     std::printf("Output File: %s\n", names.output_file.c_str());
 
-    const std::string opening = preamble(input_path, names, pixels);
-    const std::string closing = "};\r\n/* END OF FILE */\r\n";
-    const bool written = write_output(output, opening.data(), opening.size()) && write_words(output, pixels, magic_pink) &&
-                         write_output(output, closing.data(), closing.size());
+    const bool written = write_text(output, preamble(input_path, names, pixels), pixels, magic_pink);
     if (!finish_output(output, written)) {
         std::printf("ERROR: error writing file: %s\n", names.output_file.c_str());
         return 0;
