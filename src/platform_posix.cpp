@@ -3,7 +3,6 @@
 // header with its owner, permission bits and ACL, kernel advice.
 #include "platform.h"
 
-#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -181,8 +180,9 @@ struct HeldSignals {
     HeldSignals& operator=(const HeldSignals&) = delete;
 };
 
-// The one new file. The signal handlers read only guarded_folder and
-// guarded_name, which is set once the name and the folder are in place.
+// The one new file. The signal handlers read its folder and temporary name,
+// and only while name_guarded is set: both are in place before it is, with
+// the ending signals held back.
 struct NewFile {
     int folder = -1;            // the target's folder
     std::string target;         // the target's path, as given
@@ -194,16 +194,15 @@ struct NewFile {
     bool guarded[NSIG] = {};
 };
 NewFile new_file;
-int guarded_folder = -1;
-std::atomic<const char*> guarded_name{nullptr};
+volatile std::sig_atomic_t name_guarded = 0;
 
 // Async-signal-safe only: unlinkat, signal and raise. The signal stays blocked
 // while this runs, so the raised one is delivered, with the default action,
 // as soon as the handler returns: the caller sees the process ended by it.
 extern "C" void remove_new_file_and_reraise(int signal_number)
 {
-    if (const char* name = guarded_name.load())
-        unlinkat(guarded_folder, name, 0);
+    if (name_guarded)
+        unlinkat(new_file.folder, new_file.temporary, 0);
     std::signal(signal_number, SIG_DFL);
     std::raise(signal_number);
 }
@@ -211,8 +210,7 @@ extern "C" void remove_new_file_and_reraise(int signal_number)
 // Runs with the ending signals held back.
 void guard_new_file_name()
 {
-    guarded_folder = new_file.folder;
-    guarded_name = new_file.temporary;
+    name_guarded = 1;
     const sigset_t ending = ending_signals();
     struct sigaction action = {};
     action.sa_handler = remove_new_file_and_reraise;
@@ -232,7 +230,7 @@ void guard_new_file_name()
 // Runs with the ending signals held back.
 void end_new_file()
 {
-    guarded_name = nullptr;
+    name_guarded = 0;
     for (int signal_number = 1; signal_number < NSIG; ++signal_number) {
         if (new_file.guarded[signal_number])
             sigaction(signal_number, &new_file.previous[signal_number], nullptr);
