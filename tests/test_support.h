@@ -59,6 +59,19 @@ void write_file(const std::filesystem::path& path, const std::vector<std::uint8_
 // The names in `folder`, sorted.
 std::vector<std::string> names_in(const std::filesystem::path& folder);
 
+// Runs `undo` however the scope is left, a failed assertion included: what a
+// test set up outside its scratch folder (a mount, say) never outlives it.
+class ScopeGuard {
+public:
+    explicit ScopeGuard(std::function<void()> undo) : undo_(std::move(undo)) {}
+    ~ScopeGuard() { undo_(); }
+    ScopeGuard(const ScopeGuard&) = delete;
+    ScopeGuard& operator=(const ScopeGuard&) = delete;
+
+private:
+    std::function<void()> undo_;
+};
+
 struct RunResult {
     int status;
     std::string out;
