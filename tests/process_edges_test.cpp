@@ -332,8 +332,9 @@ TEST(ProcessEdges, ARunThatCannotGoOnSaysWhyAndLeavesNothing)
         ScratchFolder folder;
         // Too deep for the folder's own clean-up.
         const ScopeGuard remove_deep([&] { wait_status(spawn_shell("exec rm -rf \"$1\"/d*", {folder.path().string()})); });
-        if (c.path[0] != '/')
+        if (c.path[0] != '/') {
             ASSERT_TRUE(write_deep_file(folder.path(), c.path, bitmap));
+        }
         const RunResult run = folder.run({c.path}, c.prefix);
         EXPECT_EQ(run.status, c.status);
         const std::string opened = kBanner + "Opening File: " + c.path + "\n" + (c.status == 6 ? opened_bitmap : "");
