@@ -44,7 +44,8 @@ path_line=$(grep -m 1 '^export PATH="$HOME/opt/' "$readme") || fail "the README 
 grep -q "Version 1.0" "$work/version.txt" || fail "the unpacked pixmar printed $(cat "$work/version.txt")"
 
 if command -v lintian >/dev/null; then
-  lintian "$deb" >"$work/lintian.txt" 2>&1 || true
+  # lintian leaves a cache file in its temporary folder: that is the work folder here.
+  TMPDIR="$work" lintian "$deb" >"$work/lintian.txt" 2>&1 || true
   if grep -E '^(E|W):' "$work/lintian.txt"; then
     fail "lintian reports errors or warnings"
   fi
