@@ -1,9 +1,9 @@
-// The page's way into the converter and the preview, compiled to WebAssembly.
-// Files live in the module's in-memory file system and messages go to
-// standard output, so a conversion here is the command line's own run: the
-// same checks, messages and header bytes.
+// The page's way into the converter and the preview, compiled to
+// WebAssembly. Files are named blocks of the module's memory
+// (platform_web.h): the worker puts the page's bytes there, runs the command
+// line's own conversion on them (the same checks, messages and header bytes;
+// messages go to standard output) and takes the header from there.
 #include <emscripten/emscripten.h>
-#include <sys/stat.h>
 
 #include <cstdint>
 #include <cstdio>
@@ -14,7 +14,9 @@
 #include "bitmap.h"
 #include "converter.h"
 #include "header_reader.h"
+#include "image_bitmap.h"
 #include "output_file.h"
+#include "platform_web.h"
 #include "preview.h"
 
 namespace {
@@ -37,20 +39,89 @@ std::vector<std::uint8_t> rgba_rows(const pixmar::PixelBuffer& picture)
 
 extern "C" {
 
-// Converts the bitmap `name` (a bare file name in the current folder) as
-// `pixmar name`, or `pixmar -MP name`, does. Returns the exit status.
-EMSCRIPTEN_KEEPALIVE int pixmar_convert(const char* name, int magic_pink)
+// Makes the file `name` of `size` bytes and returns where the page puts them
+// (nullptr when memory runs out).
+EMSCRIPTEN_KEEPALIVE std::uint8_t* pixmar_make_file(const char* name, double size)
 {
-    // The runtime starts with a umask of 0777, under which a new header
-    // could not even be read back; a shell's usual one instead.
-    umask(022);
+    return pixmar::make_web_file(name, std::size_t(size));
+}
+
+// Where the bytes of the file `name` are, and how many (-1 when there is no such file).
+EMSCRIPTEN_KEEPALIVE const std::uint8_t* pixmar_file_bytes(const char* name)
+{
+    std::size_t size = 0;
+    return pixmar::web_file(name, size);
+}
+EMSCRIPTEN_KEEPALIVE double pixmar_file_size(const char* name)
+{
+    std::size_t size = 0;
+    return pixmar::web_file(name, size) ? double(size) : -1;
+}
+
+// Forgets every file, so that each job starts clean.
+EMSCRIPTEN_KEEPALIVE void pixmar_remove_files() { pixmar::remove_web_files(); }
+
+// Converts the bitmap `name` as `pixmar name`, or `pixmar -MP name`, does,
+// into `name`.h, with storage for `expected_header` bytes taken at once.
+// Returns the exit status.
+EMSCRIPTEN_KEEPALIVE int pixmar_convert(const char* name, int magic_pink, double expected_header)
+{
+    pixmar::expect_web_output(std::size_t(expected_header));
     return magic_pink ? pixmar::run_converter({"-MP", name}) : pixmar::run_converter({name});
+}
+
+// The width and height of the PNG, GIF or BMP `name` (0 when it cannot be read).
+EMSCRIPTEN_KEEPALIVE double pixmar_image_width(const char* name)
+{
+    std::size_t size = 0;
+    const std::uint8_t* bytes = pixmar::web_file(name, size);
+    std::uint32_t width = 0, height = 0;
+    return bytes && pixmar::image_size(bytes, size, width, height) ? width : 0;
+}
+EMSCRIPTEN_KEEPALIVE double pixmar_image_height(const char* name)
+{
+    std::size_t size = 0;
+    const std::uint8_t* bytes = pixmar::web_file(name, size);
+    std::uint32_t width = 0, height = 0;
+    return bytes && pixmar::image_size(bytes, size, width, height) ? height : 0;
+}
+
+// Makes the 24-bit bitmap `bitmap` of the image `image`: a PNG, GIF or BMP
+// that is decoded here, or, when `width` is above 0, RGBA rows of `width` x
+// `height` that the browser decoded. Prints a line for each thing done to
+// the picture. Returns an ImageResult.
+EMSCRIPTEN_KEEPALIVE int pixmar_image_to_bitmap(const char* image, const char* bitmap, int width, int height,
+                                                int transparent_pink, int crop)
+{
+    try {
+        std::size_t size = 0;
+        const std::uint8_t* bytes = pixmar::web_file(image, size);
+        if (!bytes)
+            return int(pixmar::ImageResult::cannot_decode);
+        pixmar::DecodedImage decoded;
+        if (width <= 0) {
+            const pixmar::ImageResult result = pixmar::decode_image(bytes, size, decoded);
+            if (result != pixmar::ImageResult::made)
+                return int(result);
+            bytes = decoded.rgba.get(), width = int(decoded.width), height = int(decoded.height);
+        }
+        std::string notes;
+        std::vector<std::uint8_t> file = pixmar::bitmap_of_rgba(bytes, std::uint32_t(width), std::uint32_t(height),
+                                                                {transparent_pink != 0, crop != 0}, notes);
+        decoded.rgba.reset();
+        pixmar::keep_web_file(image, {});  // its memory is the converter's now
+        pixmar::keep_web_file(bitmap, std::move(file));
+        std::printf("%s", notes.c_str());
+        return int(pixmar::ImageResult::made);
+    } catch (const std::bad_alloc&) {
+        return int(pixmar::ImageResult::no_memory);
+    }
 }
 
 // Decodes the header `header` as the target will show it and writes that
 // picture and the original `bitmap` as RGBA rows to `decoded_rgba` and
 // `original_rgba`, printing the PSNR line as pixmar-preview does. Returns 0,
-// or 1 when any of it cannot be read, held or written.
+// 1 when any of it cannot be read, or 2 when memory runs out.
 EMSCRIPTEN_KEEPALIVE int pixmar_preview(const char* header, const char* bitmap, const char* original_rgba,
                                         const char* decoded_rgba)
 {
@@ -58,18 +129,24 @@ EMSCRIPTEN_KEEPALIVE int pixmar_preview(const char* header, const char* bitmap, 
         std::string text, detail;
         pixmar::ParsedHeader parsed;
         pixmar::PixelBuffer decoded, original;
-        if (!pixmar::read_text_file(header, text) || pixmar::parse_header(text, parsed, detail) != pixmar::HeaderProblem::none ||
-            !pixmar::decode_picture(parsed, decoded) || pixmar::read_bitmap(bitmap, original).stage != pixmar::BitmapStage::loaded)
+        if (!pixmar::read_text_file(header, text) || pixmar::parse_header(text, parsed, detail) != pixmar::HeaderProblem::none)
             return 1;
+        text = std::string();
+        if (!pixmar::decode_picture(parsed, decoded))
+            return 2;
+        parsed = pixmar::ParsedHeader();
+        const pixmar::BitmapStage read = pixmar::read_bitmap(bitmap, original).stage;
+        if (read != pixmar::BitmapStage::loaded)
+            return read == pixmar::BitmapStage::no_memory ? 2 : 1;
         const pixmar::Psnr psnr = pixmar::measure_psnr(original, decoded);
         std::printf("PSNR: %.2f dB (red %.2f dB, green %.2f dB, blue %.2f dB)\n", psnr.overall, psnr.red, psnr.green,
                     psnr.blue);
         return pixmar::write_whole_file(original_rgba, rgba_rows(original)) &&
                        pixmar::write_whole_file(decoded_rgba, rgba_rows(decoded))
                    ? 0
-                   : 1;
+                   : 2;
     } catch (const std::bad_alloc&) {
-        return 1;
+        return 2;
     }
 }
 }

@@ -1,126 +1,231 @@
-// The conversion, off the page's thread. One message in: the bitmap's bytes,
-// the bare file name it converts under, the Magic Pink switch and the header's
-// expected size. Messages out: progress while the header is written, then
-// the run's lines (as the command line prints them), its status, the header's
-// bytes, and the two pictures for the preview.
+// Every job of the page, off the page's thread: reading the chosen file,
+// decoding an image and making it a 24-bit bitmap, the conversion itself (the
+// command line's own run), and the preview's pictures. One message in:
+// { type: 'job', run, file, name, magicPink, transparentPink, crop, asImage }.
+// A newer job cancels an older one at its next step. Messages out, each with
+// its job's run: progress (a step and how far it has got), converted (the
+// run's lines, its status, the header's bytes and what was done to the
+// picture), refused (why the file was not converted), preview (the two
+// pictures as bitmaps and the PSNR line) or previewFailed.
 'use strict';
 
 let lines = [];
-let spare = null;  // storage made ready for the header while the page reads the bitmap
-const ready = createPixmar({ print: (line) => lines.push(line), printErr: (line) => lines.push(line) }).then((pixmar) => {
-    // The in-memory file system grows a file by an eighth at a time past
-    // 1 MiB, copying it whole each time: a 98 MiB header would be copied some
-    // forty times. Here it takes the storage prepared for the header at
-    // once, and doubles beyond that.
-    const MEMFS = pixmar.FS.filesystems.MEMFS;
-    const expand = MEMFS.expandFileStorage;
-    MEMFS.expandFileStorage = (node, capacity) => {
-        const previous = node.contents ? node.contents.length : 0;
-        if (capacity <= previous)
-            return;
-        if (spare && spare.length >= capacity) {
-            spare.set(node.contents.subarray(0, node.usedBytes));
-            node.contents = spare;
-            spare = null;
-            return;
-        }
-        expand(node, Math.max(capacity, previous * 2));
-    };
-    return pixmar;
-});
-
-// Storage for a header of `bytes`, touched once: the system gives new memory
-// a page at a time on first use, which would otherwise slow the writing.
-function prepare(bytes)
-{
-    try {
-        spare = new Uint8Array(bytes);
-        for (let at = 0; at < bytes; at += 4096)
-            spare[at] = 0;
-    } catch {
-        spare = null;  // too much to hold: the file system grows the header as it comes
-    }
-}
+let job = null;     // the job being worked on
+let latest = 0;     // the newest job asked for
+const print = (line) => lines.push(line);
+const onWritten = (bytes) => {
+    if (job && job.expected > 0)
+        postMessage({ type: 'progress', run: job.run, step: 'converting', fraction: Math.min(1, bytes / job.expected) });
+};
+const start = () => createPixmar({ print, printErr: print, onWritten });
+let ready = start();
 ready.then(() => postMessage({ type: 'ready' }));
 
-// Each block pixmar writes reports how far the header has got.
-function watchWrites(FS, expected)
+const commandLines = () => lines.map((line) => line + '\n').join('');
+
+// What the first bytes say the file is; null for no image kind the page knows.
+function kindOf(bytes)
 {
-    const write = FS.write;
-    let written = 0;
-    FS.write = function (stream, buffer, offset, length, position, canOwn) {
-        const count = write.call(FS, stream, buffer, offset, length, position, canOwn);
-        written += count;
-        if (length > 4096)
-            postMessage({ type: 'progress', fraction: Math.min(1, written / expected) });
-        return count;
-    };
-    return () => { FS.write = write; };
+    const starts = (...values) => values.every((value, i) => bytes[i] === value);
+    const text = (at, word) => [...word].every((letter, i) => bytes[at + i] === letter.charCodeAt(0));
+    if (starts(0x89, 0x50, 0x4e, 0x47))
+        return 'PNG';
+    if (text(0, 'GIF8'))
+        return 'GIF';
+    if (starts(0xff, 0xd8, 0xff))
+        return 'JPEG';
+    if (text(0, 'RIFF') && text(8, 'WEBP'))
+        return 'WebP';
+    if (text(0, 'BM'))
+        return 'BMP';
+    return null;
 }
 
-// A file's bytes without a copy: its storage is handed over, and the file removed.
-function takeFile(FS, path)
+// The most the page holds: a message carries less than 2 GiB, and the module
+// holds 4 GiB in all: the bitmap, its pixels and the header's text, 12 bytes
+// a pixel, with room to spare.
+const kMaxHeaderBytes = 2 ** 31 - 1;
+const kMaxModuleBytes = 3.5 * 2 ** 30;
+
+// About how long the header of a width x height image is: its words and line
+// ends, and a little more for the rest.
+const headerBytes = (width, height) => width * height * 6 + height * Math.ceil(width / 16) * 2 + 1024;
+function tooLarge(width, height)
 {
-    const node = FS.lookupPath(path).node;
-    const bytes = node.contents.subarray(0, node.usedBytes);
-    FS.unlink(path);
-    return bytes;
+    return headerBytes(width, height) > kMaxHeaderBytes || width * height * 12 > kMaxModuleBytes;
 }
 
-// A file made of `bytes` without a copy: the file system keeps them as its storage.
-function giveFile(FS, path, bytes)
+// The file `name` of the module made of `bytes`; false when memory runs out.
+function put(pixmar, name, bytes)
 {
-    const stream = FS.open(path, 'w');
-    FS.write(stream, bytes, 0, bytes.length, 0, true);
-    FS.close(stream);
+    const at = pixmar.ccall('pixmar_make_file', 'number', ['string', 'number'], [name, bytes.length]) >>> 0;
+    if (at === 0 && bytes.length > 0)
+        return false;
+    pixmar.HEAPU8.set(bytes, at);
+    return true;
 }
 
-onmessage = async ({ data }) => {
-    try {
-        if (data.type === 'prepare')
-            prepare(data.expectedBytes);
-        else
-            await (data.type === 'preview' ? preview(data) : convert(data));
-    } catch (error) {
-        postMessage({ type: 'converted', run: data.run, status: -1, messages: `the page failed: ${error}\n` });
+// A copy of the file `name` of the module, or null.
+function take(pixmar, name)
+{
+    const size = pixmar.ccall('pixmar_file_size', 'number', ['string'], [name]);
+    if (size < 0)
+        return null;
+    const at = pixmar.ccall('pixmar_file_bytes', 'number', ['string'], [name]) >>> 0;
+    return pixmar.HEAPU8.slice(at, at + size);
+}
+
+// A 32-bit little-endian field of a bitmap's headers (0 past the end).
+const field = (bytes, offset) => (bytes.length >= offset + 4 ? new DataView(bytes.buffer).getInt32(offset, true) : 0);
+
+const tooLargeProblem = (file, width, height) =>
+    `${file} is ${width} x ${height} pixels: its header would be larger than this page can hold. Convert it with the command line.`;
+
+// Makes the image `bytes` of `kind` the 24-bit bitmap `bitmap`: PNG, GIF and
+// BMP decoded in the module, JPEG and WebP by the browser. Returns the
+// bitmap's width and height and the notes on what was done to the picture,
+// or the problem that stopped it.
+async function makeBitmap(pixmar, data, kind, bytes, bitmap)
+{
+    let width, height, rgba = null;
+    if (kind === 'JPEG' || kind === 'WebP') {
+        // The browser's own decoders, as stored: no colour-profile conversion.
+        let image;
+        try {
+            image = await createImageBitmap(new Blob([bytes]), { colorSpaceConversion: 'none', premultiplyAlpha: 'none' });
+        } catch {
+            return { problem: 'undecodable' };
+        }
+        width = image.width, height = image.height;
+        if (tooLarge(width, height))
+            return { problem: 'too large', width, height };
+        const context = new OffscreenCanvas(width, height).getContext('2d', { willReadFrequently: true });
+        context.drawImage(image, 0, 0);
+        rgba = context.getImageData(0, 0, width, height).data;
+    } else {
+        if (!put(pixmar, 'image', bytes))
+            return { problem: 'no memory' };
+        width = pixmar.ccall('pixmar_image_width', 'number', ['string'], ['image']);
+        height = pixmar.ccall('pixmar_image_height', 'number', ['string'], ['image']);
+        if (width === 0)
+            return { problem: 'undecodable' };
+        if (tooLarge(width, height))
+            return { problem: 'too large', width, height };
     }
-};
+    if (rgba && !put(pixmar, 'image', rgba))
+        return { problem: 'no memory' };
+    lines = [];
+    const made = pixmar.ccall('pixmar_image_to_bitmap', 'number', ['string', 'string', 'number', 'number', 'number', 'number'],
+                              ['image', bitmap, rgba ? width : 0, rgba ? height : 0, data.transparentPink ? 1 : 0, data.crop ? 1 : 0]);
+    if (made !== 0)
+        return { problem: ['', 'undecodable', 'sixteen bits', 'no memory'][made] };
+    width += width % 2 === 0 ? 0 : data.crop ? -1 : 1;
+    return { width, height, notes: `made 24-bit from a ${kind}\n` + commandLines() };
+}
 
-// Converts the bitmap; the header goes to the page, which hands it back for the preview.
-async function convert(data)
+// Gives the page's event loop a turn, so that a newer job can be seen.
+const yieldTurn = () => new Promise((resolve) => setTimeout(resolve));
+
+onmessage = ({ data }) => {
+    if (data.type !== 'job')
+        return;
+    latest = data.run;
+    queue = queue.then(() => work(data));
+};
+let queue = Promise.resolve();
+
+async function work(data)
+{
+    job = data;
+    const post = (message, transfer = []) => postMessage({ run: data.run, ...message }, transfer);
+    try {
+        await convert(data, post);
+    } catch (error) {
+        post({ type: 'refused', problem: `the page failed: ${error}` });
+        // A module that has trapped is not used again.
+        if (error instanceof WebAssembly.RuntimeError)
+            ready = start();
+    } finally {
+        job = null;
+        (await ready).ccall('pixmar_remove_files', null, [], []);
+    }
+}
+
+async function convert(data, post)
 {
     const pixmar = await ready;
-    const FS = pixmar.FS;
-    FS.mkdirTree('/run');
-    FS.chdir('/run');
-    for (const name of FS.readdir('.').filter((name) => name !== '.' && name !== '..'))
-        FS.unlink(name);
-    lines = [];
-    giveFile(FS, data.name, new Uint8Array(data.bytes));
-    const unwatch = watchWrites(FS, data.expectedBytes);
-    const status = pixmar.ccall('pixmar_convert', 'number', ['string', 'number'], [data.name, data.magicPink ? 1 : 0]);
-    spare = null;
-    unwatch();
-    const converted = { type: 'converted', run: data.run, status, messages: lines.map((line) => line + '\n').join('') };
-    if (status !== 0) {
-        postMessage(converted);
+    const stale = () => data.run !== latest;
+    pixmar.ccall('pixmar_remove_files', null, [], []);
+    post({ type: 'progress', step: 'reading', fraction: 0 });
+    let bytes;
+    try {
+        bytes = new Uint8Array(await data.file.arrayBuffer());
+    } catch (error) {
+        post({ type: 'refused', problem: `${data.file.name} cannot be read any more (${error.name}): choose it again.` });
         return;
     }
-    converted.header = takeFile(FS, data.name + '.h');
-    postMessage(converted, [converted.header.buffer]);
-}
-
-// Decodes the header the page handed back, beside the bitmap it came from.
-async function preview(data)
-{
-    const pixmar = await ready;
-    const FS = pixmar.FS;
-    giveFile(FS, data.name + '.h', data.header);
-    lines = [];
-    if (pixmar.ccall('pixmar_preview', 'number', ['string', 'string', 'string', 'string'],
-                     [data.name + '.h', data.name, 'original.rgba', 'decoded.rgba']) === 0) {
-        const original = takeFile(FS, 'original.rgba'), decoded = takeFile(FS, 'decoded.rgba');
-        postMessage({ type: 'preview', run: data.run, psnr: lines.join(' '), original, decoded },
-                    [original.buffer, decoded.buffer]);
+    if (stale())
+        return;
+    const bitmap = data.name + '.bmp';
+    const kind = kindOf(bytes);
+    const refuse = (problem) => post({ type: 'refused', problem });
+    const noMemory = 'ERROR: not enough memory for the image';
+    let made = null;
+    // A 24-bit bitmap, and a file of no kind a decoder knows, go to the
+    // converter as they are: its checks say what they are. So does a bitmap
+    // that the decoder gives up on.
+    if (kind !== null && !(kind === 'BMP' && bytes[28] === 24 && bytes[29] === 0 && !data.asImage)) {
+        post({ type: 'progress', step: 'decoding', fraction: 0 });
+        made = await makeBitmap(pixmar, data, kind, bytes, bitmap);
+        if (made.problem === 'undecodable' && kind === 'BMP' && !data.asImage)
+            made = null;
+        else if (made.problem)
+            return refuse(made.problem === 'undecodable' ? `${data.file.name}: a ${kind} image that cannot be decoded: damaged or unsupported.`
+                          : made.problem === 'sixteen bits' ? `${data.file.name}: a PNG of 16 bits a sample, which the page does not take: save it with 8 bits a sample (the README's recipes do).`
+                          : made.problem === 'too large' ? tooLargeProblem(data.file.name, made.width, made.height) : noMemory);
     }
+    const { width, height } = made || { width: Math.abs(field(bytes, 18)), height: Math.abs(field(bytes, 22)) };
+    if (!made) {
+        if (kind === 'BMP' && tooLarge(width, height))
+            return refuse(tooLargeProblem(data.file.name, width, height));
+        if (!put(pixmar, bitmap, bytes))
+            return refuse(noMemory);
+    }
+    bytes = null;
+    if (stale())
+        return;
+
+    post({ type: 'progress', step: 'converting', fraction: 0 });
+    lines = [];
+    data.expected = headerBytes(width, height);
+    const status = pixmar.ccall('pixmar_convert', 'number', ['string', 'number', 'number'], [bitmap, data.magicPink ? 1 : 0, data.expected]);
+    const converted = { type: 'converted', status, messages: commandLines(), notes: made ? made.notes : '' };
+    if (status !== 0) {
+        // A bitmap whose info header the converter refuses but the decoder reads
+        // can be converted as an image.
+        converted.asImage = !made && kind === 'BMP' && status === 4 && pixmar.ccall('pixmar_image_width', 'number', ['string'], [bitmap]) > 0;
+        post(converted);
+        return;
+    }
+    converted.header = take(pixmar, bitmap + '.h');
+    post(converted, [converted.header.buffer]);
+
+    await yieldTurn();
+    if (stale())
+        return;
+    post({ type: 'progress', step: 'preview', fraction: 0 });
+    lines = [];
+    const previewed = pixmar.ccall('pixmar_preview', 'number', ['string', 'string', 'string', 'string'],
+                                   [bitmap + '.h', bitmap, 'original.rgba', 'decoded.rgba']);
+    if (previewed !== 0) {
+        post({ type: 'previewFailed', why: previewed === 2 ? 'The preview did not fit in the page\'s memory; the header is whole.'
+                                                           : 'The preview could not be made.' });
+        return;
+    }
+    const picture = async (name) => {
+        const rgba = take(pixmar, name);
+        return width > 0 && height > 0 ? createImageBitmap(new ImageData(new Uint8ClampedArray(rgba.buffer), width, height)) : null;
+    };
+    const original = await picture('original.rgba'), decoded = await picture('decoded.rgba');
+    post({ type: 'preview', psnr: commandLines().trim(), original, decoded }, original ? [original, decoded] : []);
 }

@@ -1,0 +1,201 @@
+// The platform layer in WebAssembly, for the page (the build picks this file
+// when it compiles with emscripten): files are named blocks of the module's
+// memory (platform_web.h), opened as standard streams through fopencookie, so
+// the converter reads the page's bytes and writes its header where the page
+// takes it, with no file system in between. There are no users, signals or
+// disks here: what guards a file elsewhere has nothing to do.
+#include "platform.h"
+#include "platform_web.h"
+
+#include <emscripten/emscripten.h>
+#include <sys/types.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <new>
+
+namespace pixmar {
+
+namespace {
+
+std::map<std::string, std::vector<std::uint8_t>> files;
+
+// An open stream's file and position. Reads see the file as it was opened.
+struct OpenFile {
+    std::vector<std::uint8_t>* bytes;
+    std::uint64_t position = 0;
+};
+
+// The file being written, with the name it takes when it is committed.
+std::string new_file_target;
+std::vector<std::uint8_t> new_file_bytes;
+std::size_t expected_output = 0;
+
+// Tells the page how many bytes of the header have been written.
+EM_JS(void, report_written, (double bytes), {
+    if (Module.onWritten)
+        Module.onWritten(bytes);
+});
+
+ssize_t read_open_file(void* cookie, char* buffer, std::size_t size)
+{
+    OpenFile& file = *static_cast<OpenFile*>(cookie);
+    if (file.position >= file.bytes->size())
+        return 0;
+    const std::size_t count = std::size_t(std::min<std::uint64_t>(size, file.bytes->size() - file.position));
+    std::memcpy(buffer, file.bytes->data() + file.position, count);
+    file.position += count;
+    return ssize_t(count);
+}
+
+// Memory running out while the header grows ends the run as any other
+// allocation does: the converter reports it, and the new file is dropped.
+ssize_t write_open_file(void* cookie, const char* buffer, std::size_t size)
+{
+    OpenFile& file = *static_cast<OpenFile*>(cookie);
+    file.bytes->insert(file.bytes->end(), buffer, buffer + size);
+    file.position = file.bytes->size();
+    if (size > 4096)
+        report_written(double(file.position));
+    return ssize_t(size);
+}
+
+int seek_open_file(void* cookie, off_t* offset, int whence)
+{
+    OpenFile& file = *static_cast<OpenFile*>(cookie);
+    const std::int64_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? std::int64_t(file.position)
+                                                                          : std::int64_t(file.bytes->size());
+    if (base + *offset < 0)
+        return -1;
+    file.position = std::uint64_t(base + *offset);
+    *offset = off_t(file.position);
+    return 0;
+}
+
+int close_open_file(void* cookie)
+{
+    delete static_cast<OpenFile*>(cookie);
+    return 0;
+}
+
+std::FILE* open_stream(std::vector<std::uint8_t>& bytes, const char* mode)
+{
+    auto cookie = std::make_unique<OpenFile>(OpenFile{&bytes});
+    std::FILE* stream = fopencookie(cookie.get(), mode, {read_open_file, write_open_file, seek_open_file, close_open_file});
+    if (stream)
+        cookie.release();
+    return stream;
+}
+
+}  // namespace
+
+std::uint8_t* make_web_file(const std::string& name, std::size_t size)
+{
+    try {
+        std::vector<std::uint8_t>& bytes = files[name];
+        bytes.clear();
+        bytes.shrink_to_fit();
+        bytes.resize(size);
+        return bytes.data();
+    } catch (const std::bad_alloc&) {
+        files.erase(name);
+        return nullptr;
+    }
+}
+
+void keep_web_file(const std::string& name, std::vector<std::uint8_t> bytes) { files[name] = std::move(bytes); }
+
+const std::uint8_t* web_file(const std::string& name, std::size_t& size)
+{
+    const auto found = files.find(name);
+    if (found == files.end())
+        return nullptr;
+    size = found->second.size();
+    return found->second.data();
+}
+
+void remove_web_files()
+{
+    files.clear();
+    new_file_bytes = std::vector<std::uint8_t>();
+    expected_output = 0;
+}
+
+void expect_web_output(std::size_t size) { expected_output = size; }
+
+void prepare_process() {}
+
+const char* null_device() { return "/dev/null"; }
+
+PathKind path_kind(const std::string& path) { return files.count(path) ? PathKind::other : PathKind::nothing; }
+
+std::FILE* open_regular_file(const std::string& path)
+{
+    const auto found = files.find(path);
+    return found == files.end() ? nullptr : open_stream(found->second, "rb");
+}
+
+bool seek_from_start(std::FILE* file, std::uint64_t offset)
+{
+    return offset <= std::uint64_t(INT64_MAX) && fseeko(file, off_t(offset), SEEK_SET) == 0;
+}
+
+bool bytes_until_end(std::FILE* file, std::uint64_t& count)
+{
+    const off_t position = ftello(file);
+    if (position < 0 || fseeko(file, 0, SEEK_END) != 0)
+        return false;
+    const off_t end = ftello(file);
+    count = end > position ? std::uint64_t(end - position) : 0;
+    return fseeko(file, position, SEEK_SET) == 0;
+}
+
+// The header's storage is taken whole at once, so that it is never copied as
+// it grows; when it cannot be had, the run ends with the memory message.
+std::FILE* create_new_file(const std::string& target)
+{
+    new_file_bytes = std::vector<std::uint8_t>();
+    new_file_bytes.reserve(expected_output);
+    expected_output = 0;
+    new_file_target = target;
+    return open_stream(new_file_bytes, "wb");
+}
+
+bool commit_new_file(std::FILE* file)
+{
+    std::fclose(file);
+    files[new_file_target] = std::move(new_file_bytes);
+    new_file_bytes = std::vector<std::uint8_t>();
+    return true;
+}
+
+void discard_new_file(std::FILE* file)
+{
+    std::fclose(file);
+    new_file_bytes = std::vector<std::uint8_t>();
+}
+
+void start_writing_out(std::FILE*, std::uint64_t, std::uint64_t) {}
+
+bool is_write_protected(const std::string&) { return false; }
+
+int process_number() { return 1; }
+
+void* allocate_aligned(std::size_t size, std::size_t alignment) { return std::aligned_alloc(alignment, size); }
+
+void release_aligned(void* memory) { std::free(memory); }
+
+void advise_huge_pages(void*, std::size_t) {}
+
+std::string folder_of(const std::string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+std::vector<std::string> program_arguments(int argc, char** argv) { return std::vector<std::string>(argv + 1, argv + argc); }
+
+}  // namespace pixmar

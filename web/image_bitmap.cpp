@@ -1,0 +1,88 @@
+#include "image_bitmap.h"
+
+#include <cstdlib>
+#include <new>
+
+#include "bitmap_encode.h"
+
+// Debian's stb_image, restricted to the lossless formats the page decodes
+// itself; JPEG and WebP are the browser's.
+#define STBI_ONLY_PNG
+#define STBI_ONLY_GIF
+#define STBI_ONLY_BMP
+#define STBI_NO_STDIO
+#define STBI_FAILURE_USERMSG
+#define STB_IMAGE_IMPLEMENTATION
+#include <stb_image.h>
+
+namespace pixmar {
+
+bool image_size(const std::uint8_t* bytes, std::size_t size, std::uint32_t& width, std::uint32_t& height)
+{
+    int x = 0, y = 0, channels = 0;
+    if (size > INT32_MAX || !stbi_info_from_memory(bytes, int(size), &x, &y, &channels) || x <= 0 || y <= 0)
+        return false;
+    width = std::uint32_t(x), height = std::uint32_t(y);
+    return true;
+}
+
+bool is_sixteen_bit_png(const std::uint8_t* bytes, std::size_t size)
+{
+    return size <= INT32_MAX && stbi_is_16_bit_from_memory(bytes, int(size));
+}
+
+ImageResult decode_image(const std::uint8_t* bytes, std::size_t size, DecodedImage& image)
+{
+    if (is_sixteen_bit_png(bytes, size))
+        return ImageResult::sixteen_bit;
+    int x = 0, y = 0, channels = 0;
+    image.rgba.reset(size <= INT32_MAX ? stbi_load_from_memory(bytes, int(size), &x, &y, &channels, 4) : nullptr);
+    if (!image.rgba) {
+        const std::string reason = stbi_failure_reason() ? stbi_failure_reason() : "";
+        return reason == "Out of memory" ? ImageResult::no_memory : ImageResult::cannot_decode;
+    }
+    image.width = std::uint32_t(x), image.height = std::uint32_t(y);
+    return ImageResult::made;
+}
+
+void DecodedImage::Free::operator()(std::uint8_t* pixels) const { stbi_image_free(pixels); }
+
+std::vector<std::uint8_t> bitmap_of_rgba(const std::uint8_t* rgba, std::uint32_t width, std::uint32_t height,
+                                         const ImageOptions& options, std::string& notes)
+{
+    const std::uint32_t even_width = width % 2 == 0 ? width : options.crop ? width - 1 : width + 1;
+    std::vector<std::uint8_t> bgr(std::size_t(even_width) * height * 3);
+    std::size_t keyed = 0, transparent_kept = 0, partly_transparent = 0;
+    for (std::uint32_t y = 0; y < height; ++y) {
+        // Bitmap rows are stored bottom row first.
+        std::uint8_t* out = bgr.data() + std::size_t(height - 1 - y) * even_width * 3;
+        for (std::uint32_t x = 0; x < even_width; ++x, out += 3) {
+            const std::uint8_t* in = rgba + (std::size_t(y) * width + std::min(x, width - 1)) * 4;
+            const bool repeated = x >= width;
+            const bool key = options.transparent_pink && in[3] == 0;
+            out[0] = key ? 255 : in[2];
+            out[1] = key ? 0 : in[1];
+            out[2] = key ? 255 : in[0];
+            if (!repeated) {
+                keyed += key;
+                transparent_kept += !key && in[3] == 0;
+                partly_transparent += in[3] != 0 && in[3] != 255;
+            }
+        }
+    }
+    if (even_width > width)
+        notes += "padded from " + std::to_string(width) + " to " + std::to_string(even_width) +
+                 " columns by repeating the last one\n";
+    else if (even_width < width)
+        notes += "cropped from " + std::to_string(width) + " to " + std::to_string(even_width) +
+                 " columns: the last one was dropped\n";
+    if (keyed > 0)
+        notes += std::to_string(keyed) + " fully transparent pixels became magic pink\n";
+    if (transparent_kept > 0)
+        notes += std::to_string(transparent_kept) + " fully transparent pixels kept their stored colour\n";
+    if (partly_transparent > 0)
+        notes += std::to_string(partly_transparent) + " partly transparent pixels lost their alpha\n";
+    return encode_bitmap(even_width, height, bgr.data());
+}
+
+}  // namespace pixmar

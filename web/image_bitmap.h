@@ -1,0 +1,47 @@
+// Images other than a 24-bit bitmap, made one for the converter: decoded to
+// their stored colours (not premultiplied by alpha), alpha dropped, fully
+// transparent pixels magic pink on request, an odd width padded by repeating
+// the last column or cropped. The bitmap itself is written by the project's
+// own encoder, so it is exactly what the converter reads.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace pixmar {
+
+enum class ImageResult { made, cannot_decode, sixteen_bit, no_memory };
+
+struct ImageOptions {
+    bool transparent_pink = false;  // alpha 0 becomes red 255, green 0, blue 255
+    bool crop = false;              // an odd width loses its last column instead of repeating it
+};
+
+// The width and height of a PNG, GIF or BMP that the decoder reads; false
+// when it reads none of them.
+bool image_size(const std::uint8_t* bytes, std::size_t size, std::uint32_t& width, std::uint32_t& height);
+
+// True for a PNG of 16 bits a sample, which the page does not take.
+bool is_sixteen_bit_png(const std::uint8_t* bytes, std::size_t size);
+
+// RGBA rows, top row first, as the decoder made them.
+struct DecodedImage {
+    struct Free {
+        void operator()(std::uint8_t* pixels) const;
+    };
+    std::unique_ptr<std::uint8_t, Free> rgba;
+    std::uint32_t width = 0, height = 0;
+};
+
+// Decodes a PNG, GIF (its first frame) or BMP.
+ImageResult decode_image(const std::uint8_t* bytes, std::size_t size, DecodedImage& image);
+
+// The 24-bit bitmap file of RGBA rows (top row first); one line for each
+// thing done to the picture goes to `notes`.
+std::vector<std::uint8_t> bitmap_of_rgba(const std::uint8_t* rgba, std::uint32_t width, std::uint32_t height,
+                                         const ImageOptions& options, std::string& notes);
+
+}  // namespace pixmar
