@@ -35,12 +35,12 @@ recipe() {
 mkdir -p "$work/recipe"
 if convert -version 2>/dev/null | grep -q ImageMagick; then
   recipe ImageMagick "$(line 'convert logo.png -alpha')" 'convert -size 64x48 xc:red -fill blue -draw "rectangle 8,8 30,30" logo.png'
-  # An odd width: cropped to 62 columns, or extended to 64.
+  # An odd width: cropped to 62 columns, or padded to 64.
   odd='convert -size 63x48 xc:red -fill blue -draw "rectangle 8,8 30,30" logo.png'
   recipe "ImageMagick crop" "$(line 'convert logo.png -crop')" "$odd"
   grep -q "Width, Height=(62,48)" "$work/pixmar.log" || fail "the crop recipe did not give 62 x 48"
-  recipe "ImageMagick extent" "$(line 'convert logo.png -background')" "$odd"
-  grep -q "Width, Height=(64,48)" "$work/pixmar.log" || fail "the extent recipe did not give 64 x 48"
+  recipe "ImageMagick pad" "$(line 'convert logo.png \\( +clone')" "$odd"
+  grep -q "Width, Height=(64,48)" "$work/pixmar.log" || fail "the pad recipe did not give 64 x 48"
 
   # Transparency to magic pink: a 4 x 2 red sprite whose top-left pixel and
   # bottom-left pair are transparent, with one pixel at 70% and one at 30%

@@ -67,8 +67,9 @@ function commandLine(file, name, magicPink, prepare = [])
 // Opens the page, sets the options, chooses `file` and waits for the run.
 // With `watch`, calls it with the page every few milliseconds while the run works.
 // With `drop`, the file is dropped on the page instead of chosen.
+// With `asImage`, the convert-as-image button is pressed once the bitmap is refused.
 async function convertInPage(file, { magicPink = false, name = '', transparentPink = false, watch = null, drop = false,
-                                     oddWidth = 'pad' } = {})
+                                     oddWidth = 'pad', asImage = false, pageFile = process.env.PIXMAR_PAGE } = {})
 {
     const page = await browser.newPage();
     await page.setRequestInterception(true);
@@ -84,10 +85,14 @@ async function convertInPage(file, { magicPink = false, name = '', transparentPi
     const session = await page.createCDPSession();
     await session.send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: downloads });
     // What the Copy button hands the clipboard is kept for the test to read.
+    // And every task that held the page's thread for 50 ms or more is kept.
     await page.evaluateOnNewDocument(() => {
         Object.defineProperty(navigator.clipboard, 'writeText', { value: async (text) => { window.copied = text; } });
+        window.longTasks = [];
+        new PerformanceObserver((list) => window.longTasks.push(...list.getEntries().map((entry) => entry.duration)))
+            .observe({ entryTypes: ['longtask'] });
     });
-    await page.goto(pathToFileURL(process.env.PIXMAR_PAGE).href);
+    await page.goto(pathToFileURL(pageFile).href);
     if (magicPink)
         await page.click('#magic-pink');
     if (transparentPink)
@@ -108,10 +113,17 @@ async function convertInPage(file, { magicPink = false, name = '', transparentPi
         await watch(page);
         await new Promise((resolve) => setTimeout(resolve, 5));
     }
-    await page.waitForFunction(() => ['done', 'previewed'].includes(document.body.dataset.state), { timeout: 60000, polling: 50 }).catch((error) => {
+    const settled = () => page.waitForFunction(() => ['done', 'previewed'].includes(document.body.dataset.state), { timeout: 60000, polling: 50 }).catch((error) => {
         throw new Error(`${error.message}; the page's errors: ${pageErrors.join('; ')}`);
     });
+    await settled();
+    if (asImage) {
+        await page.click('#as-image');
+        await settled();
+    }
     const status = await page.$eval('#status', (element) => element.textContent);
+    const problem = await page.$eval('#problem', (element) => element.textContent);
+    const notes = await page.$eval('#notes', (element) => element.textContent);
     let header = null;
     if (!(await page.$eval('#download', (button) => button.disabled))) {
         await page.click('#download');
@@ -121,7 +133,7 @@ async function convertInPage(file, { magicPink = false, name = '', transparentPi
             await new Promise((resolve) => setTimeout(resolve, 50));
         header = fs.readFileSync(downloaded);
     }
-    return { page, status, header };
+    return { page, status, header, problem, notes };
 }
 
 before(async () => {
@@ -153,7 +165,10 @@ const rows = [
     { label: 'half-pink pairs, Magic Pink', file: 'keyed.bmp', bytes: () => bitmap(40, 9, halfPink), magicPink: true },
     { label: 'many colours, several blocks', file: 'noise.bmp', bytes: () => bitmap(1030, 600, noise), magicPink: true },
     { label: 'odd width', file: 'odd.bmp', bytes: () => bitmap(3, 2, noise) },
-    { label: 'not a bitmap', file: 'gif.bmp', bytes: () => Buffer.from('GIF89a, not a bitmap') },
+    { label: 'height 0', file: 'flat.bmp', bytes: () => bitmap(4, 0, noise) },
+    { label: 'a GIF that cannot be decoded', file: 'gif.bmp', bytes: () => Buffer.from('GIF89a, not a bitmap'),
+      problem: 'gif.bmp: a GIF image that cannot be decoded: damaged or unsupported.' },
+    { label: 'not a bitmap', file: 'text.bmp', bytes: () => Buffer.from('Hello, not a bitmap') },
     { label: 'too short for a header', file: 'short.bmp', bytes: () => Buffer.from('BM') },
     { label: 'info header cut short', file: 'cut.bmp', bytes: () => bitmap(4, 2, bars).subarray(0, 30) },
     { label: 'pixels cut short', file: 'pixels.bmp', bytes: () => bitmap(4, 2, bars).subarray(0, 60) },
@@ -175,9 +190,10 @@ for (const row of rows) {
         if (row.name)
             fs.copyFileSync(file, path.join(work, name));
         const expected = commandLine(path.join(work, name), name, row.magicPink);
-        const { page, status, header } = await convertInPage(file, row);
-        assert.strictEqual(status, expected.messages);
-        assert.ok(expected.header === null ? header === null : header !== null && header.equals(expected.header),
+        const { page, status, header, problem } = await convertInPage(file, row);
+        assert.strictEqual(problem, row.problem || '');
+        assert.strictEqual(status, row.problem ? '' : expected.messages);
+        assert.ok(expected.header === null || row.problem ? header === null : header !== null && header.equals(expected.header),
                   'the downloaded header differs from the command line\'s');
         if (row.screenshot) {
             await page.click('#copy');
@@ -194,59 +210,107 @@ for (const row of rows) {
     });
 }
 
-// Other images are made 24-bit bitmaps first, as the README's recipes make them.
-test('an opaque PNG gives the ImageMagick recipe\'s header', async () => {
-    const png = path.join(work, 'logo.png');
-    execFileSync('convert', ['-size', '64x48', 'xc:red', '-fill', 'blue', '-draw', 'rectangle 8,8 30,30', png]);
-    const expected = commandLine(png, 'logo.bmp', false, [readmeLine('convert logo.png -alpha')]);
-    const { page, status, header } = await convertInPage(png);
-    assert.strictEqual(status, expected.messages);
-    assert.ok(header.equals(expected.header));
-    await page.close();
-});
+// Other images are made 24-bit bitmaps first, exactly as the README's recipes
+// make them. Each row makes its files with ImageMagick or Pillow; the page
+// converts `page`, the command line the bitmap that `recipe` (the README's
+// line of that start) makes from `source`.
+const pillowPython = ['python3', '/usr/bin/python3'].find((python) => spawnSync(python, ['-c', 'import PIL']).status === 0);
+const pillow = (code) => `${pillowPython} -c 'from PIL import Image; ${code}'`;
+// 32 x 24 pixels: three colours, each at every alpha level from 0 to 255.
+const sprite = 's = Image.new("RGBA", (32, 24)); [s.putpixel((x, y), ((200, 120, 40), (12, 34, 56), (250, 250, 250))[y // 8] + ((y % 8) * 32 + x,)) for x in range(32) for y in range(24)]';
+const keyed = 'python3 -c \'from PIL import Image; s = ';
+const opaque = 'python3 -c \'from PIL import Image; Image.open';
+const images = [
+    { label: 'every alpha level, box ticked, Magic Pink', make: pillow(`${sprite}; s.save("image.png")`), recipe: keyed,
+      transparentPink: true, magicPink: true, notes: ['3 fully transparent pixels became magic pink'] },
+    { label: 'every alpha level, box unticked', make: pillow(`${sprite}; s.save("image.png")`), recipe: opaque,
+      notes: ['3 fully transparent pixels kept their stored colour', '762 partly transparent pixels lost their alpha'] },
+    { label: 'a palette PNG with transparency', recipe: keyed, transparentPink: true,
+      make: pillow('s = Image.new("P", (8, 4)); s.putpalette([255, 0, 0, 0, 255, 0, 0, 0, 255, 9, 9, 9]); [s.putpixel((x, y), (x + y) % 4) for x in range(8) for y in range(4)]; s.save("image.png", transparency=bytes([255, 128, 0, 255]))') },
+    { label: 'a 32-bit BMP with alpha, as Pillow writes it', page: 'image.bmp', recipe: keyed, transparentPink: true, magicPink: true,
+      make: pillow(`${sprite}; s.save("image.png"); s.save("image.bmp")`) },
+    { label: 'an opaque PNG', recipe: 'convert logo.png -alpha', make: 'convert -size 64x48 xc:red -fill blue -draw "rectangle 8,8 30,30" image.png' },
+    { label: 'a version-5 24-bit BMP, converted as an image', page: 'image.bmp', asImage: true, recipe: 'convert logo.png -alpha',
+      make: 'convert -size 6x4 xc:red -fill blue -draw "point 1,1" image.png && convert image.png -type TrueColor image.bmp' },
+    { label: 'an odd-width 24-bit BMP, cropped as an image', page: 'image.bmp', asImage: true, oddWidth: 'crop', recipe: 'convert logo.png -crop',
+      make: 'convert -size 63x48 xc:red -fill blue -draw "point 62,0" image.png && convert image.png -type TrueColor BMP3:image.bmp' },
+    { label: 'an odd-width PNG, padded', recipe: 'convert logo.png \\( +clone', notes: ['padded from 63 to 64 columns by repeating the last one'],
+      make: 'convert -size 63x48 xc:red -fill blue -draw "point 62,0" image.png' },
+    { label: 'a PNG of 16 bits a sample', make: pillow('Image.new("I;16", (4, 2), 1000).save("image.png")'),
+      problem: 'image.png: a PNG of 16 bits a sample, which the page does not take: save it with 8 bits a sample (the README\'s recipes do).' },
+    { label: 'a damaged PNG', make: 'convert -size 8x8 xc:red image.png && head -c 60 image.png > cut.png && mv cut.png image.png',
+      problem: 'image.png: a PNG image that cannot be decoded: damaged or unsupported.' },
+];
 
-test('a PNG of transparent and opaque pixels gives the transparency recipe\'s header', async () => {
-    const png = path.join(work, 'sprite.png');
-    execFileSync('convert', ['-size', '6x2', 'xc:red', '-alpha', 'set', '-channel', 'A', '-fx',
-                             '(j==0&&i==0)||(j==1&&i<2)||(i==5)?0:1', '+channel', png]);
-    const expected = commandLine(png, 'sprite.bmp', true, [readmeLine('convert sprite.png')]);
-    const { page, status, header } = await convertInPage(png, { magicPink: true, transparentPink: true });
-    assert.strictEqual(status, expected.messages);
-    assert.ok(header.equals(expected.header));
-    await page.close();
-});
-
-// An odd width is cropped as the README's ImageMagick recipe crops it, or
-// padded by repeating the last column.
-test('a PNG of odd width is cropped or padded', async () => {
-    const png = path.join(work, 'odd.png');
-    execFileSync('convert', ['-size', '63x2', 'xc:red', '-fill', 'blue', '-draw', 'point 62,0', png]);
-    const cropped = commandLine(png, 'odd.bmp', false, [readmeLine('convert logo.png -crop').replaceAll('logo', 'odd')]);
-    const padded = path.join(work, 'padded', 'odd.bmp');
-    fs.mkdirSync(path.dirname(padded));
-    fs.writeFileSync(padded, bitmap(64, 2, (x, y) => (x >= 62 && y === 0 ? [0, 0, 255] : [255, 0, 0])));
-    const expected = { crop: cropped, pad: commandLine(padded, 'odd.bmp', false) };
-    for (const choice of ['crop', 'pad']) {
-        const { page, status, header } = await convertInPage(png, { oddWidth: choice });
-        assert.strictEqual(status, expected[choice].messages);
-        assert.ok(header.equals(expected[choice].header), choice);
+for (const row of images) {
+    test(row.label, async () => {
+        const folder = fs.mkdtempSync(path.join(work, 'image-'));
+        execFileSync('sh', ['-c', row.make], { cwd: folder });
+        const source = path.join(folder, 'image.png');
+        const { page, status, header, problem, notes } = await convertInPage(path.join(folder, row.page || 'image.png'), row);
+        assert.strictEqual(problem, row.problem || '');
+        if (row.recipe) {
+            const recipe = fs.readFileSync(process.env.README, 'utf8').split('\n').find((line) => line.startsWith(row.recipe))
+                .replace(/^python3/, pillowPython).replaceAll(/logo|sprite/g, 'image').replace('62x48', '62x48');
+            const expected = commandLine(source, 'image.bmp', row.magicPink, [recipe]);
+            assert.strictEqual(status, expected.messages);
+            assert.ok(header && header.equals(expected.header), 'the header differs from the recipe\'s');
+        }
+        for (const note of row.notes || [])
+            assert.ok(notes.includes(note), `no note "${note}" in "${notes}"`);
         await page.close();
-    }
-});
-
-// A large image converts in the worker: the page goes on answering and shows
-// the header's progress, and the header is the command line's.
-test('a 4096 x 4096 image converts in a worker, with progress', async () => {
-    const file = path.join(work, 'large.bmp');
-    fs.writeFileSync(file, bitmap(4096, 4096, noise));
-    const expected = commandLine(file, 'large.bmp', true);
-    const seen = [];
-    const { page, status, header } = await convertInPage(file, {
-        magicPink: true,
-        watch: async (page) => seen.push(await page.$eval('#progress', (bar) => bar.value)),
     });
-    assert.strictEqual(status, expected.messages);
-    assert.ok(header.equals(expected.header));
-    assert.ok(seen.some((value) => value > 0 && value < 1), `the progress bar showed only ${[...new Set(seen)]}`);
+}
+
+// A large image converts and previews in the worker: the page's thread is
+// never held up for 100 ms, it shows the header's progress, and the header is
+// the command line's (for the PNG, after the README's recipe).
+for (const kind of ['bmp', 'png']) {
+    test(`a 4096 x 4096 ${kind} converts in a worker, with progress`, async () => {
+        const file = path.join(work, `large.${kind}`);
+        if (kind === 'bmp')
+            fs.writeFileSync(file, bitmap(4096, 4096, noise));
+        else
+            execFileSync('convert', ['-size', '4096x4096', 'gradient:red-blue', '-depth', '8', file]);
+        const expected = commandLine(file, 'large.bmp', true, kind === 'png' ? [readmeLine('convert logo.png -alpha').replaceAll('logo', 'large')] : []);
+        const seen = [];
+        const { page, status, header } = await convertInPage(file, {
+            magicPink: true,
+            watch: async (page) => seen.push(await page.$eval('#progress', (bar) => bar.value)),
+        });
+        assert.strictEqual(status, expected.messages);
+        assert.ok(header.equals(expected.header));
+        assert.ok(seen.some((value) => value > 0 && value < 1), `the progress bar showed only ${[...new Set(seen)]}`);
+        await page.waitForFunction(() => document.body.dataset.state === 'previewed', { timeout: 60000, polling: 50 });
+        const longest = Math.max(0, ...await page.evaluate(() => window.longTasks));
+        assert.ok(longest <= 100, `the page's thread was held up for ${longest} ms`);
+        await page.close();
+    });
+}
+
+// Choosing a file clears the last result at once and the name typed for it;
+// with the module's memory capped, a bitmap too large for it gives the memory
+// message, and the next file converts.
+test('a new file clears the last result, and memory that runs out is said', async () => {
+    const big = path.join(work, 'big.bmp'), good = path.join(work, 'good.bmp'), unnamed = path.join(work, '2-hud logo.bmp');
+    fs.writeFileSync(big, bitmap(3000, 3000, bars));
+    fs.writeFileSync(good, bitmap(8, 2, noise));
+    fs.copyFileSync(good, unnamed);
+    const small = path.join(path.dirname(process.env.PIXMAR_PAGE), 'small-memory.html');
+    const { page, status } = await convertInPage(big, { pageFile: small, name: 'typed' });
+    assert.ok(status.endsWith('Opening File: typed.bmp\n' + '\tInfoHeader: header size=40, Width, Height=(3000,3000)\n' +
+                              '\tInfoHeader: planes=1, bits=24, compression=0, image size (bytes)=27000000\n' +
+                              'ERROR: not enough memory for the image\n'), status);
+    await (await page.$('#image')).uploadFile(good);
+    await page.waitForFunction(() => document.body.dataset.state === 'previewed', { timeout: 60000, polling: 50 });
+    assert.strictEqual(await page.$eval('#status', (element) => element.textContent), commandLine(good, 'good.bmp').messages);
+    await (await page.$('#image')).uploadFile(unnamed);
+    const shown = await page.evaluate(() => ({
+        status: document.getElementById('status').textContent, name: document.getElementById('name').value,
+        download: document.getElementById('download').disabled, result: document.getElementById('result').hidden,
+        pictures: document.getElementById('preview').width, problem: document.getElementById('problem').textContent,
+    }));
+    assert.deepStrictEqual(shown, { status: '', name: '', download: true, result: true, pictures: 0,
+                                    problem: '"2-hud logo.bmp" gives no C names: type one under "C name".' });
     await page.close();
 });
