@@ -4,6 +4,7 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <string_view>
 
 #include "platform.h"
 
@@ -17,7 +18,8 @@ struct LineCursor {
     std::size_t next = 0;
     std::size_t number = 0;
 
-    bool read(std::string& line)
+    // The next line, viewed in the text; false after the last.
+    bool read(std::string_view& line)
     {
         if (next >= text.size())
             return false;
@@ -27,9 +29,18 @@ struct LineCursor {
             end = text.size();
         if (end > next && text[end - 1] == '\r')
             --end;
-        line.assign(text, next, end - next);
+        line = std::string_view(text).substr(next, end - next);
         next = after;
         ++number;
+        return true;
+    }
+
+    bool read(std::string& line)
+    {
+        std::string_view view;
+        if (!read(view))
+            return false;
+        line.assign(view);
         return true;
     }
 };
@@ -105,8 +116,18 @@ int macro_kind_of(const std::string& line, std::size_t& open)
     return -1;
 }
 
-// Parses the words of one line, "0xHHHHHHHH, " each.
-bool parse_word_line(const std::string& line, std::vector<std::uint32_t>& words, std::string& bad)
+// The value of each hexadecimal digit, either case; -1 for any other byte.
+constexpr std::array<std::int8_t, 256> kHexDigits = [] {
+    std::array<std::int8_t, 256> digits{};
+    for (int c = 0; c < 256; ++c)
+        digits[std::size_t(c)] = std::int8_t(c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                             : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1);
+    return digits;
+}();
+
+// Parses the words of one line, "0xHHHHHHHH, " each. A header holds millions
+// of them, so each digit is a table look-up.
+bool parse_word_line(std::string_view line, std::vector<std::uint32_t>& words, std::string& bad)
 {
     std::size_t i = 0;
     while (i < line.size()) {
@@ -114,18 +135,15 @@ bool parse_word_line(const std::string& line, std::vector<std::uint32_t>& words,
             ++i;
             continue;
         }
-        const std::size_t start = i;
-        bool good = line.compare(i, 2, "0x") == 0 && i + 11 <= line.size() && line[i + 10] == ',';
+        bool good = i + 11 <= line.size() && line[i] == '0' && line[i + 1] == 'x' && line[i + 10] == ',';
         std::uint32_t word = 0;
         for (std::size_t d = 0; good && d < 8; ++d) {
-            const char c = line[i + 2 + d];
-            const int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                              : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
+            const int digit = kHexDigits[static_cast<unsigned char>(line[i + 2 + d])];
             good = digit >= 0;
             word = word << 4 | std::uint32_t(digit < 0 ? 0 : digit);
         }
         if (!good) {
-            bad = line.substr(start, line.find(' ', start) - start);
+            bad = std::string(line.substr(i, line.find(' ', i) - i));
             return false;
         }
         words.push_back(word);
@@ -212,7 +230,7 @@ HeaderProblem parse_header(const std::string& text, ParsedHeader& header, std::s
     const std::uint64_t expected = std::uint64_t(header.width) / 2 * std::uint64_t(header.height);
     // Never reserve more than the text could hold: a word takes 12 bytes.
     header.words.reserve(std::size_t(std::min<std::uint64_t>(expected, text.size() / 12)));
-    std::string line;
+    std::string_view line;
     while (lines.read(line)) {
         if (line == "};") {
             if (header.words.size() != expected) {
