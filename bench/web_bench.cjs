@@ -2,7 +2,8 @@
 // the native command line, in one rotation.
 //   PIXMAR_PAGE=index.html PIXMAR=pixmar BITMAP=big.bmp node web_bench.cjs [RUNS]
 // For the page: a fresh page whose converter is compiled, then the time from
-// choosing the file to the header in the page (its data-converted-ms). For the
+// choosing the file to the header in the page (its data-converted-ms), and
+// from the header to the preview (data-preview-ms). For the
 // command line: one run in a folder of its own, making the header for the
 // first time, then one replacing it; each after a sync.
 'use strict';
@@ -36,7 +37,7 @@ function timeNative(folder)
         args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
                '--disable-component-update', '--disable-sync'],
     });
-    const times = { page: [], first: [], replace: [] };
+    const times = { page: [], preview: [], first: [], replace: [], steps: [] };
     for (let i = 0; i < runs; ++i) {
         fs.rmSync(path.join(folder, 'big.bmp.h'), { force: true });
         times.first.push(timeNative(folder));
@@ -46,8 +47,10 @@ function timeNative(folder)
         await page.waitForFunction(() => document.body.dataset.ready === 'yes', { polling: 10 });
         execFileSync('sync');
         await (await page.$('#image')).uploadFile(path.join(folder, 'big.bmp'));
-        await page.waitForFunction(() => ['done', 'previewed'].includes(document.body.dataset.state), { polling: 5, timeout: 60000 });
+        await page.waitForFunction(() => document.body.dataset.state === 'previewed', { polling: 5, timeout: 60000 });
         times.page.push(Number(await page.evaluate(() => document.body.dataset.convertedMs)));
+        times.preview.push(Number(await page.evaluate(() => document.body.dataset.previewMs)));
+        times.steps.push(JSON.parse(await page.evaluate(() => document.body.dataset.steps)));
         await page.close();
     }
     await browser.close();
@@ -56,4 +59,7 @@ function timeNative(folder)
     console.log(`${os.arch()}, ${os.cpus().length} cores, ${new Date().toISOString().slice(0, 10)}, ${runs} runs each, medians`);
     console.log(`page ${page.toFixed(1)} ms; command line ${first.toFixed(1)} ms making the header, ${replace.toFixed(1)} ms replacing it`);
     console.log(`page / command line: ${(page / first).toFixed(2)} (making), ${(page / replace).toFixed(2)} (replacing)`);
+    console.log(`the preview on the page ${median(times.preview).toFixed(1)} ms after the header`);
+    const steps = Object.keys(times.steps[0]).map((step) => `${step} ${median(times.steps.map((run) => run[step])).toFixed(1)} ms`);
+    console.log(`in the worker: ${steps.join(', ')}; the rest is handing the file and the header between the page and the worker`);
 })();

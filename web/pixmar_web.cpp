@@ -15,7 +15,6 @@
 #include "converter.h"
 #include "header_reader.h"
 #include "image_bitmap.h"
-#include "output_file.h"
 #include "platform_web.h"
 #include "preview.h"
 
@@ -119,9 +118,10 @@ EMSCRIPTEN_KEEPALIVE int pixmar_image_to_bitmap(const char* image, const char* b
 }
 
 // Decodes the header `header` as the target will show it and writes that
-// picture and the original `bitmap` as RGBA rows to `decoded_rgba` and
-// `original_rgba`, printing the PSNR line as pixmar-preview does. Returns 0,
-// 1 when any of it cannot be read, or 2 when memory runs out.
+// picture and the original `bitmap` as RGBA rows into the files
+// `decoded_rgba` and `original_rgba`, printing the PSNR line as
+// pixmar-preview does. Returns 0, 1 when any of it cannot be read, or 2 when
+// memory runs out.
 EMSCRIPTEN_KEEPALIVE int pixmar_preview(const char* header, const char* bitmap, const char* original_rgba,
                                         const char* decoded_rgba)
 {
@@ -141,10 +141,10 @@ EMSCRIPTEN_KEEPALIVE int pixmar_preview(const char* header, const char* bitmap, 
         const pixmar::Psnr psnr = pixmar::measure_psnr(original, decoded);
         std::printf("PSNR: %.2f dB (red %.2f dB, green %.2f dB, blue %.2f dB)\n", psnr.overall, psnr.red, psnr.green,
                     psnr.blue);
-        return pixmar::write_whole_file(original_rgba, rgba_rows(original)) &&
-                       pixmar::write_whole_file(decoded_rgba, rgba_rows(decoded))
-                   ? 0
-                   : 2;
+        pixmar::keep_web_file(original_rgba, rgba_rows(original));
+        original = pixmar::PixelBuffer();
+        pixmar::keep_web_file(decoded_rgba, rgba_rows(decoded));
+        return 0;
     } catch (const std::bad_alloc&) {
         return 2;
     }

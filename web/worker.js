@@ -1,12 +1,13 @@
 // Every job of the page, off the page's thread: reading the chosen file,
 // decoding an image and making it a 24-bit bitmap, the conversion itself (the
 // command line's own run), and the preview's pictures. One message in:
-// { type: 'job', run, file, name, magicPink, transparentPink, crop, asImage }.
+// { type: 'job', run, file, name, magicPink, transparentPink, crop, asImage, sentAt }.
 // A newer job cancels an older one at its next step. Messages out, each with
 // its job's run: progress (a step and how far it has got), converted (the
-// run's lines, its status, the header's bytes and what was done to the
-// picture), refused (why the file was not converted), preview (the two
-// pictures as bitmaps and the PSNR line) or previewFailed.
+// run's lines, its status, the header's bytes, what
+// was done to the picture, and how long each step took), refused (why the
+// file was not converted), preview (the two pictures as bitmaps and the PSNR
+// line) or previewFailed.
 'use strict';
 
 let lines = [];
@@ -65,12 +66,31 @@ function put(pixmar, name, bytes)
     return true;
 }
 
-// A copy of the file `name` of the module, or null.
+// The file `name` of the module made of the chosen file's bytes, read into
+// the module's memory as they come; false when memory runs out. Throws when
+// the file cannot be read.
+async function readInto(pixmar, name, file)
+{
+    const at = pixmar.ccall('pixmar_make_file', 'number', ['string', 'number'], [name, file.size]) >>> 0;
+    if (at === 0 && file.size > 0)
+        return false;
+    const reader = file.stream().getReader();
+    for (let offset = 0; ;) {
+        const { done, value } = await reader.read();
+        if (done)
+            return true;
+        if (offset + value.length > file.size)
+            throw new DOMException('the file grew while it was read', 'NotReadableError');
+        pixmar.HEAPU8.set(value, at + offset);
+        offset += value.length;
+    }
+}
+
+// A copy of the file `name` of the module, which the page then takes without
+// a copy of its own.
 function take(pixmar, name)
 {
     const size = pixmar.ccall('pixmar_file_size', 'number', ['string'], [name]);
-    if (size < 0)
-        return null;
     const at = pixmar.ccall('pixmar_file_bytes', 'number', ['string'], [name]) >>> 0;
     return pixmar.HEAPU8.slice(at, at + size);
 }
@@ -85,14 +105,14 @@ const tooLargeProblem = (file, width, height) =>
 // BMP decoded in the module, JPEG and WebP by the browser. Returns the
 // bitmap's width and height and the notes on what was done to the picture,
 // or the problem that stopped it.
-async function makeBitmap(pixmar, data, kind, bytes, bitmap)
+async function makeBitmap(pixmar, data, kind, bitmap)
 {
     let width, height, rgba = null;
     if (kind === 'JPEG' || kind === 'WebP') {
         // The browser's own decoders, as stored: no colour-profile conversion.
         let image;
         try {
-            image = await createImageBitmap(new Blob([bytes]), { colorSpaceConversion: 'none', premultiplyAlpha: 'none' });
+            image = await createImageBitmap(data.file, { colorSpaceConversion: 'none', premultiplyAlpha: 'none' });
         } catch {
             return { problem: 'undecodable' };
         }
@@ -103,7 +123,7 @@ async function makeBitmap(pixmar, data, kind, bytes, bitmap)
         context.drawImage(image, 0, 0);
         rgba = context.getImageData(0, 0, width, height).data;
     } else {
-        if (!put(pixmar, 'image', bytes))
+        if (!await readInto(pixmar, 'image', data.file))
             return { problem: 'no memory' };
         width = pixmar.ccall('pixmar_image_width', 'number', ['string'], ['image']);
         height = pixmar.ccall('pixmar_image_height', 'number', ['string'], ['image']);
@@ -153,45 +173,56 @@ async function work(data)
 
 async function convert(data, post)
 {
+    // How long each step took, for the benchmark to show where the time goes.
+    const now = () => performance.timeOrigin + performance.now();  // the same clock as the page's
+    const steps = { handover: Number((now() - data.sentAt).toFixed(1)) };
+    let stepStart = performance.now();
+    const timed = (step) => {
+        const end = performance.now();
+        steps[step] = Number((end - stepStart).toFixed(1));
+        stepStart = end;
+    };
     const pixmar = await ready;
     const stale = () => data.run !== latest;
+    let width = 0, height = 0, notes = '', asImageOffered = false;
     pixmar.ccall('pixmar_remove_files', null, [], []);
     post({ type: 'progress', step: 'reading', fraction: 0 });
-    let bytes;
-    try {
-        bytes = new Uint8Array(await data.file.arrayBuffer());
-    } catch (error) {
-        post({ type: 'refused', problem: `${data.file.name} cannot be read any more (${error.name}): choose it again.` });
-        return;
-    }
-    if (stale())
-        return;
     const bitmap = data.name + '.bmp';
-    const kind = kindOf(bytes);
     const refuse = (problem) => post({ type: 'refused', problem });
     const noMemory = 'ERROR: not enough memory for the image';
-    let made = null;
-    // A 24-bit bitmap, and a file of no kind a decoder knows, go to the
-    // converter as they are: its checks say what they are. So does a bitmap
-    // that the decoder gives up on.
-    if (kind !== null && !(kind === 'BMP' && bytes[28] === 24 && bytes[29] === 0 && !data.asImage)) {
-        post({ type: 'progress', step: 'decoding', fraction: 0 });
-        made = await makeBitmap(pixmar, data, kind, bytes, bitmap);
-        if (made.problem === 'undecodable' && kind === 'BMP' && !data.asImage)
-            made = null;
-        else if (made.problem)
-            return refuse(made.problem === 'undecodable' ? `${data.file.name}: a ${kind} image that cannot be decoded: damaged or unsupported.`
-                          : made.problem === 'sixteen bits' ? `${data.file.name}: a PNG of 16 bits a sample, which the page does not take: save it with 8 bits a sample (the README's recipes do).`
-                          : made.problem === 'too large' ? tooLargeProblem(data.file.name, made.width, made.height) : noMemory);
+    try {
+        const head = new Uint8Array(await data.file.slice(0, 32).arrayBuffer());
+        const kind = kindOf(head);
+        let made = null;
+        // A 24-bit bitmap, and a file of no kind a decoder knows, go to the
+        // converter as they are: its checks say what they are. So does a
+        // bitmap that the decoder gives up on.
+        if (kind !== null && !(kind === 'BMP' && head[28] === 24 && head[29] === 0 && !data.asImage)) {
+            post({ type: 'progress', step: 'decoding', fraction: 0 });
+            made = await makeBitmap(pixmar, data, kind, bitmap);
+            if (made.problem === 'undecodable' && kind === 'BMP' && !data.asImage)
+                made = null;
+            else if (made.problem)
+                return refuse(made.problem === 'undecodable' ? `${data.file.name}: a ${kind} image that cannot be decoded: damaged or unsupported.`
+                              : made.problem === 'sixteen bits' ? `${data.file.name}: a PNG of 16 bits a sample, which the page does not take: save it with 8 bits a sample (the README's recipes do).`
+                              : made.problem === 'too large' ? tooLargeProblem(data.file.name, made.width, made.height) : noMemory);
+        }
+        ({ width, height } = made || { width: Math.abs(field(head, 18)), height: Math.abs(field(head, 22)) });
+        if (!made) {
+            if (kind === 'BMP' && tooLarge(width, height))
+                return refuse(tooLargeProblem(data.file.name, width, height));
+            if (!await readInto(pixmar, bitmap, data.file))
+                return refuse(noMemory);
+        }
+        notes = made ? made.notes : '';
+        asImageOffered = !made && kind === 'BMP';
+    } catch (error) {
+        // A file changed or removed since it was chosen.
+        if (!(error instanceof DOMException))
+            throw error;
+        return refuse(`${data.file.name} cannot be read any more (${error.name}): choose it again.`);
     }
-    const { width, height } = made || { width: Math.abs(field(bytes, 18)), height: Math.abs(field(bytes, 22)) };
-    if (!made) {
-        if (kind === 'BMP' && tooLarge(width, height))
-            return refuse(tooLargeProblem(data.file.name, width, height));
-        if (!put(pixmar, bitmap, bytes))
-            return refuse(noMemory);
-    }
-    bytes = null;
+    timed('read');
     if (stale())
         return;
 
@@ -199,15 +230,18 @@ async function convert(data, post)
     lines = [];
     data.expected = headerBytes(width, height);
     const status = pixmar.ccall('pixmar_convert', 'number', ['string', 'number', 'number'], [bitmap, data.magicPink ? 1 : 0, data.expected]);
-    const converted = { type: 'converted', status, messages: commandLines(), notes: made ? made.notes : '' };
+    timed('convert');
+    const converted = { type: 'converted', status, messages: commandLines(), notes, steps };
     if (status !== 0) {
         // A bitmap whose info header the converter refuses but the decoder reads
         // can be converted as an image.
-        converted.asImage = !made && kind === 'BMP' && status === 4 && pixmar.ccall('pixmar_image_width', 'number', ['string'], [bitmap]) > 0;
+        converted.asImage = asImageOffered && status === 4 && pixmar.ccall('pixmar_image_width', 'number', ['string'], [bitmap]) > 0;
         post(converted);
         return;
     }
     converted.header = take(pixmar, bitmap + '.h');
+    timed('take');
+    converted.sentAt = now();
     post(converted, [converted.header.buffer]);
 
     await yieldTurn();
@@ -222,9 +256,12 @@ async function convert(data, post)
                                                            : 'The preview could not be made.' });
         return;
     }
+    // Made from the module's memory as it stands: nothing runs in the module
+    // meanwhile, and the bitmap keeps a copy of its own.
     const picture = async (name) => {
-        const rgba = take(pixmar, name);
-        return width > 0 && height > 0 ? createImageBitmap(new ImageData(new Uint8ClampedArray(rgba.buffer), width, height)) : null;
+        const at = pixmar.ccall('pixmar_file_bytes', 'number', ['string'], [name]) >>> 0;
+        const rgba = new Uint8ClampedArray(pixmar.HEAPU8.buffer, at, width * height * 4);
+        return width > 0 && height > 0 ? createImageBitmap(new ImageData(rgba, width, height)) : null;
     };
     const original = await picture('original.rgba'), decoded = await picture('decoded.rgba');
     post({ type: 'preview', psnr: commandLines().trim(), original, decoded }, original ? [original, decoded] : []);
