@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <new>
 #include <string>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "converter.h"
 #include "header_reader.h"
 #include "image_bitmap.h"
+#include "memory.h"
 #include "platform_web.h"
 #include "preview.h"
 
@@ -55,6 +57,22 @@ EMSCRIPTEN_KEEPALIVE double pixmar_file_size(const char* name)
 {
     std::size_t size = 0;
     return pixmar::web_file(name, size) ? double(size) : -1;
+}
+
+// Makes ready, while the page reads the bitmap, what converting it takes:
+// the file `name` of `size` bytes (returning where its bytes go, nullptr
+// when memory runs out), storage for a header of `header_bytes`, and
+// memory for a pixel buffer of `pixel_bytes`, written once so that the system
+// gives it now. The pixel buffer's memory is freed again for the converter's
+// own allocation to take.
+EMSCRIPTEN_KEEPALIVE std::uint8_t* pixmar_prepare(const char* name, double size, double header_bytes, double pixel_bytes)
+{
+    pixmar::expect_web_output(std::size_t(header_bytes), true);
+    if (std::uint8_t* pixels = pixmar::allocate_block(std::size_t(pixel_bytes))) {
+        std::memset(pixels, 0, std::size_t(pixel_bytes));
+        pixmar::release_block(pixels);
+    }
+    return pixmar::make_web_file(name, std::size_t(size));
 }
 
 // Forgets every file, so that each job starts clean.

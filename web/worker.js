@@ -211,8 +211,17 @@ async function convert(data, post)
         if (!made) {
             if (kind === 'BMP' && tooLarge(width, height))
                 return refuse(tooLargeProblem(data.file.name, width, height));
-            if (!await readInto(pixmar, bitmap, data.file))
+            // While the browser reads the file, the module makes the memory
+            // for the bitmap, its pixels and its header ready.
+            const reading = data.file.arrayBuffer();
+            const bitmapKind = kind === 'BMP';
+            const at = pixmar.ccall('pixmar_prepare', 'number', ['string', 'number', 'number', 'number'],
+                                    [bitmap, data.file.size, bitmapKind ? headerBytes(width, height) : 0,
+                                     bitmapKind ? width * height * 3 : 0]) >>> 0;
+            const bytes = new Uint8Array(await reading);
+            if (at === 0 && bytes.length > 0)
                 return refuse(noMemory);
+            pixmar.HEAPU8.set(bytes.subarray(0, data.file.size), at);
         }
         notes = made ? made.notes : '';
         asImageOffered = !made && kind === 'BMP';
