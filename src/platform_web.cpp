@@ -1,6 +1,7 @@
 // The platform layer in WebAssembly, for the page (the build picks this file
 // when it compiles with emscripten): files are named blocks of the module's
-// memory (platform_web.h), opened as standard streams through fopencookie, so
+// memory (platform_web.h), or one file that stays in the page's memory, opened
+// as standard streams through fopencookie, so
 // the converter reads the page's bytes and writes its header where the page
 // takes it, with no file system in between. There are no users, signals or
 // disks here: what guards a file elsewhere has nothing to do.
@@ -23,10 +24,22 @@ namespace {
 
 std::map<std::string, std::vector<std::uint8_t>> files;
 
-// An open stream's file and position. Reads see the file as it was opened.
+// The file whose bytes stay in the page's own memory (Module.pageFile), read
+// from there as the converter asks for them: a bitmap of many megabytes is
+// then never copied whole into the module first.
+std::string page_file_name;
+std::uint64_t page_file_size = 0;
+
+EM_JS(void, copy_from_page_file, (double offset, char* to, double count), {
+    HEAPU8.set(Module.pageFile.subarray(offset, offset + count), to);
+});
+
+// An open stream's file (the page's file when `bytes` is null) and position.
 struct OpenFile {
     std::vector<std::uint8_t>* bytes;
     std::uint64_t position = 0;
+
+    std::uint64_t size() const { return bytes ? bytes->size() : page_file_size; }
 };
 
 // The file being written, with the name it takes when it is committed.
@@ -43,10 +56,13 @@ EM_JS(void, report_written, (double bytes), {
 ssize_t read_open_file(void* cookie, char* buffer, std::size_t size)
 {
     OpenFile& file = *static_cast<OpenFile*>(cookie);
-    if (file.position >= file.bytes->size())
+    if (file.position >= file.size())
         return 0;
-    const std::size_t count = std::size_t(std::min<std::uint64_t>(size, file.bytes->size() - file.position));
-    std::memcpy(buffer, file.bytes->data() + file.position, count);
+    const std::size_t count = std::size_t(std::min<std::uint64_t>(size, file.size() - file.position));
+    if (file.bytes)
+        std::memcpy(buffer, file.bytes->data() + file.position, count);
+    else
+        copy_from_page_file(double(file.position), buffer, double(count));
     file.position += count;
     return ssize_t(count);
 }
@@ -67,7 +83,7 @@ int seek_open_file(void* cookie, off_t* offset, int whence)
 {
     OpenFile& file = *static_cast<OpenFile*>(cookie);
     const std::int64_t base = whence == SEEK_SET ? 0 : whence == SEEK_CUR ? std::int64_t(file.position)
-                                                                          : std::int64_t(file.bytes->size());
+                                                                          : std::int64_t(file.size());
     if (base + *offset < 0)
         return -1;
     file.position = std::uint64_t(base + *offset);
@@ -81,9 +97,9 @@ int close_open_file(void* cookie)
     return 0;
 }
 
-std::FILE* open_stream(std::vector<std::uint8_t>& bytes, const char* mode)
+std::FILE* open_stream(std::vector<std::uint8_t>* bytes, const char* mode)
 {
-    auto cookie = std::make_unique<OpenFile>(OpenFile{&bytes});
+    auto cookie = std::make_unique<OpenFile>(OpenFile{bytes});
     std::FILE* stream = fopencookie(cookie.get(), mode, {read_open_file, write_open_file, seek_open_file, close_open_file});
     if (stream)
         cookie.release();
@@ -117,9 +133,16 @@ const std::uint8_t* web_file(const std::string& name, std::size_t& size)
     return found->second.data();
 }
 
+void name_page_file(const std::string& name, std::uint64_t size)
+{
+    page_file_name = name;
+    page_file_size = size;
+}
+
 void remove_web_files()
 {
     files.clear();
+    page_file_name.clear();
     new_file_bytes = std::vector<std::uint8_t>();
     expected_output = 0;
 }
@@ -143,12 +166,17 @@ void prepare_process() {}
 
 const char* null_device() { return "/dev/null"; }
 
-PathKind path_kind(const std::string& path) { return files.count(path) ? PathKind::other : PathKind::nothing; }
+PathKind path_kind(const std::string& path)
+{
+    return files.count(path) || (!page_file_name.empty() && path == page_file_name) ? PathKind::other : PathKind::nothing;
+}
 
 std::FILE* open_regular_file(const std::string& path)
 {
+    if (!page_file_name.empty() && path == page_file_name)
+        return open_stream(nullptr, "rb");
     const auto found = files.find(path);
-    return found == files.end() ? nullptr : open_stream(found->second, "rb");
+    return found == files.end() ? nullptr : open_stream(&found->second, "rb");
 }
 
 bool seek_from_start(std::FILE* file, std::uint64_t offset)
@@ -178,7 +206,7 @@ std::FILE* create_new_file(const std::string& target)
     new_file_bytes.clear();
     expected_output = 0;
     new_file_target = target;
-    return open_stream(new_file_bytes, "wb");
+    return open_stream(&new_file_bytes, "wb");
 }
 
 bool commit_new_file(std::FILE* file)

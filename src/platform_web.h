@@ -21,6 +21,10 @@ void keep_web_file(const std::string& name, std::vector<std::uint8_t> bytes);
 // The bytes of the file `name`, or nullptr when there is none; its size in `size`.
 const std::uint8_t* web_file(const std::string& name, std::size_t& size);
 
+// Names the file of `size` bytes that the page holds in its own memory, as
+// Module.pageFile, and that is read from there.
+void name_page_file(const std::string& name, std::uint64_t size);
+
 // Removes every file, so that the next job starts clean whatever the last one left.
 void remove_web_files();
 

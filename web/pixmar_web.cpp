@@ -60,19 +60,22 @@ EMSCRIPTEN_KEEPALIVE double pixmar_file_size(const char* name)
 }
 
 // Makes ready, while the page reads the bitmap, what converting it takes:
-// the file `name` of `size` bytes (returning where its bytes go, nullptr
-// when memory runs out), storage for a header of `header_bytes`, and
-// memory for a pixel buffer of `pixel_bytes`, written once so that the system
-// gives it now. The pixel buffer's memory is freed again for the converter's
-// own allocation to take.
-EMSCRIPTEN_KEEPALIVE std::uint8_t* pixmar_prepare(const char* name, double size, double header_bytes, double pixel_bytes)
+// storage for a header of `header_bytes`, and memory for a pixel buffer of
+// `pixel_bytes`, written once so that the system gives it now. The pixel
+// buffer's memory is freed again for the converter's own allocation to take.
+EMSCRIPTEN_KEEPALIVE void pixmar_prepare(double header_bytes, double pixel_bytes)
 {
     pixmar::expect_web_output(std::size_t(header_bytes), true);
     if (std::uint8_t* pixels = pixmar::allocate_block(std::size_t(pixel_bytes))) {
         std::memset(pixels, 0, std::size_t(pixel_bytes));
         pixmar::release_block(pixels);
     }
-    return pixmar::make_web_file(name, std::size_t(size));
+}
+
+// Names the file that the page holds as Module.pageFile, of `size` bytes.
+EMSCRIPTEN_KEEPALIVE void pixmar_name_page_file(const char* name, double size)
+{
+    pixmar::name_page_file(name, std::uint64_t(size));
 }
 
 // Forgets every file, so that each job starts clean.

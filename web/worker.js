@@ -167,7 +167,9 @@ async function work(data)
             ready = start();
     } finally {
         job = null;
-        (await ready).ccall('pixmar_remove_files', null, [], []);
+        const pixmar = await ready;
+        pixmar.ccall('pixmar_remove_files', null, [], []);
+        pixmar.pageFile = null;
     }
 }
 
@@ -213,15 +215,12 @@ async function convert(data, post)
                 return refuse(tooLargeProblem(data.file.name, width, height));
             // While the browser reads the file, the module makes the memory
             // for the bitmap, its pixels and its header ready.
+            // The bitmap stays in the worker's memory, read from there by the converter.
             const reading = data.file.arrayBuffer();
-            const bitmapKind = kind === 'BMP';
-            const at = pixmar.ccall('pixmar_prepare', 'number', ['string', 'number', 'number', 'number'],
-                                    [bitmap, data.file.size, bitmapKind ? headerBytes(width, height) : 0,
-                                     bitmapKind ? width * height * 3 : 0]) >>> 0;
-            const bytes = new Uint8Array(await reading);
-            if (at === 0 && bytes.length > 0)
-                return refuse(noMemory);
-            pixmar.HEAPU8.set(bytes.subarray(0, data.file.size), at);
+            if (kind === 'BMP')
+                pixmar.ccall('pixmar_prepare', null, ['number', 'number'], [headerBytes(width, height), width * height * 3]);
+            pixmar.pageFile = new Uint8Array(await reading);
+            pixmar.ccall('pixmar_name_page_file', null, ['string', 'number'], [bitmap, pixmar.pageFile.length]);
         }
         notes = made ? made.notes : '';
         asImageOffered = !made && kind === 'BMP';
@@ -243,8 +242,9 @@ async function convert(data, post)
     const converted = { type: 'converted', status, messages: commandLines(), notes, steps };
     if (status !== 0) {
         // A bitmap whose info header the converter refuses but the decoder reads
-        // can be converted as an image.
-        converted.asImage = asImageOffered && status === 4 && pixmar.ccall('pixmar_image_width', 'number', ['string'], [bitmap]) > 0;
+        // (its headers are enough to tell) can be converted as an image.
+        converted.asImage = asImageOffered && status === 4 && put(pixmar, 'image', pixmar.pageFile.subarray(0, 4096)) &&
+                            pixmar.ccall('pixmar_image_width', 'number', ['string'], ['image']) > 0;
         post(converted);
         return;
     }

@@ -200,8 +200,16 @@ for (const row of rows) {
             await page.waitForFunction(() => window.copied !== undefined);
             assert.strictEqual(await page.evaluate(() => window.copied), expected.header.toString('latin1'));
         }
-        if (row.screenshot && process.env.SCREENSHOT) {
+        if (row.screenshot) {
+            // The zoom starts at the largest that fits; at a phone's width every control is 32 px tall or more.
             await page.waitForFunction(() => document.body.dataset.state === 'previewed', { timeout: 60000, polling: 50 });
+            assert.strictEqual(await page.$eval('#zoom', (zoom) => zoom.value), '4');
+            await page.setViewport({ width: 390, height: 844 });
+            const small = await page.$$eval('button, select, input:not([type=checkbox]), fieldset label', (controls) => controls
+                .filter((control) => !control.closest('[hidden]') && control.getBoundingClientRect().height < 32).map((control) => control.id || control.textContent));
+            assert.deepStrictEqual(small, []);
+        }
+        if (row.screenshot && process.env.SCREENSHOT) {
             await page.select('#zoom', '4');
             await page.setViewport({ width: 1100, height: 1000 });
             await page.screenshot({ path: process.env.SCREENSHOT, fullPage: true });
@@ -293,13 +301,13 @@ for (const kind of ['bmp', 'png']) {
 // message, and the next file converts.
 test('a new file clears the last result, and memory that runs out is said', async () => {
     const big = path.join(work, 'big.bmp'), good = path.join(work, 'good.bmp'), unnamed = path.join(work, '2-hud logo.bmp');
-    fs.writeFileSync(big, bitmap(3000, 3000, bars));
+    fs.writeFileSync(big, bitmap(3600, 3600, bars));
     fs.writeFileSync(good, bitmap(8, 2, noise));
     fs.copyFileSync(good, unnamed);
     const small = path.join(path.dirname(process.env.PIXMAR_PAGE), 'small-memory.html');
     const { page, status } = await convertInPage(big, { pageFile: small, name: 'typed' });
-    assert.ok(status.endsWith('Opening File: typed.bmp\n' + '\tInfoHeader: header size=40, Width, Height=(3000,3000)\n' +
-                              '\tInfoHeader: planes=1, bits=24, compression=0, image size (bytes)=27000000\n' +
+    assert.ok(status.endsWith('Opening File: typed.bmp\n' + '\tInfoHeader: header size=40, Width, Height=(3600,3600)\n' +
+                              '\tInfoHeader: planes=1, bits=24, compression=0, image size (bytes)=38880000\n' +
                               'ERROR: not enough memory for the image\n'), status);
     await (await page.$('#image')).uploadFile(good);
     await page.waitForFunction(() => document.body.dataset.state === 'previewed', { timeout: 60000, polling: 50 });
