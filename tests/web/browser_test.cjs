@@ -18,28 +18,26 @@ let browser;
 let fetched = [];  // every request that left the machine's files
 const pageErrors = [];
 
-// A bottom-up 24-bit bitmap (top-down with `topDown`) whose pixel (x, y), y = 0
-// at the top, is colour(x, y) = [r, g, b]; `patch` changes header fields.
+// Pillow may belong to another Python than the first python3 on the PATH.
+const pillowPython = ['python3', '/usr/bin/python3'].find((python) => spawnSync(python, ['-c', 'import PIL']).status === 0);
+
+// A 24-bit bitmap as Pillow writes it, whose pixel (x, y), y = 0 at the top,
+// is colour(x, y) = [r, g, b]. A top-down one is the picture stored upside
+// down with its height negated; a height of 0 is a row stored and a height
+// field of 0. `patch` changes 32-bit header fields.
 function bitmap(width, height, colour, { topDown = false, patch = {} } = {})
 {
-    const rowBytes = width * 3 + (width % 4);
-    const bytes = Buffer.alloc(54 + rowBytes * height);
-    bytes.write('BM', 0, 'latin1');
-    bytes.writeUInt32LE(bytes.length, 2);
-    bytes.writeUInt32LE(54, 10);
-    bytes.writeUInt32LE(40, 14);
-    bytes.writeInt32LE(width, 18);
-    bytes.writeInt32LE(topDown ? -height : height, 22);
-    bytes.writeUInt16LE(1, 26);
-    bytes.writeUInt16LE(24, 28);
-    bytes.writeUInt32LE(rowBytes * height, 34);
-    for (let y = 0; y < height; ++y) {
-        const row = 54 + (topDown ? y : height - 1 - y) * rowBytes;
-        for (let x = 0; x < width; ++x) {
-            const [r, g, b] = colour(x, y);
-            bytes[row + 3 * x] = b, bytes[row + 3 * x + 1] = g, bytes[row + 3 * x + 2] = r;
-        }
+    const rows = Math.max(height, 1);
+    const rgb = Buffer.alloc(width * rows * 3);
+    for (let y = 0; y < rows; ++y) {
+        for (let x = 0; x < width; ++x)
+            rgb.set(colour(x, topDown ? rows - 1 - y : y), (y * width + x) * 3);
     }
+    const save = 'import io, sys; from PIL import Image; out = io.BytesIO(); ' +
+                 'Image.frombytes("RGB", (int(sys.argv[1]), int(sys.argv[2])), sys.stdin.buffer.read()).save(out, "BMP"); sys.stdout.buffer.write(out.getvalue())';
+    const bytes = execFileSync(pillowPython, ['-c', save, String(width), String(rows)], { input: rgb, maxBuffer: 2 ** 30 });
+    if (topDown || height === 0)
+        bytes.writeInt32LE(topDown ? -height : 0, 22);
     for (const [offset, value] of Object.entries(patch))
         bytes.writeUInt32LE(value, Number(offset));
     return bytes;
@@ -222,7 +220,6 @@ for (const row of rows) {
 // make them. Each row makes its files with ImageMagick or Pillow; the page
 // converts `page`, the command line the bitmap that `recipe` (the README's
 // line of that start) makes from `source`.
-const pillowPython = ['python3', '/usr/bin/python3'].find((python) => spawnSync(python, ['-c', 'import PIL']).status === 0);
 const pillow = (code) => `${pillowPython} -c 'from PIL import Image; ${code}'`;
 // 32 x 24 pixels: three colours, each at every alpha level from 0 to 255.
 const sprite = 's = Image.new("RGBA", (32, 24)); [s.putpixel((x, y), ((200, 120, 40), (12, 34, 56), (250, 250, 250))[y // 8] + ((y % 8) * 32 + x,)) for x in range(32) for y in range(24)]';
@@ -259,7 +256,7 @@ for (const row of images) {
         assert.strictEqual(problem, row.problem || '');
         if (row.recipe) {
             const recipe = fs.readFileSync(process.env.README, 'utf8').split('\n').find((line) => line.startsWith(row.recipe))
-                .replace(/^python3/, pillowPython).replaceAll(/logo|sprite/g, 'image').replace('62x48', '62x48');
+                .replace(/^python3/, pillowPython).replaceAll(/logo|sprite/g, 'image');
             const expected = commandLine(source, 'image.bmp', row.magicPink, [recipe]);
             assert.strictEqual(status, expected.messages);
             assert.ok(header && header.equals(expected.header), 'the header differs from the recipe\'s');
