@@ -1,8 +1,10 @@
 // Every job of the page, off the page's thread: reading the chosen file,
 // decoding an image and making it a 24-bit bitmap, the conversion itself (the
 // command line's own run), and the preview's pictures. One message in:
-// { type: 'job', run, file, name, magicPink, transparentPink, crop, asImage, sentAt }.
-// A newer job cancels an older one at its next step. Messages out, each with
+// { type: 'job', run, file, name, magicPink, transparentPink, crop, asImage, preview, sentAt },
+// or { type: 'zip', run, entries } for the headers of a batch in one zip
+// (answered by zipped). A newer job cancels an older one at its next step
+// (answered by cancelled when it had not yet converted). Messages out, each with
 // its job's run: progress (a step and how far it has got), converted (the
 // run's lines, its status, the header's bytes, what
 // was done to the picture, and how long each step took), refused (why the
@@ -147,11 +149,24 @@ async function makeBitmap(pixmar, data, kind, bitmap)
 const yieldTurn = () => new Promise((resolve) => setTimeout(resolve));
 
 onmessage = ({ data }) => {
-    if (data.type !== 'job')
+    if (data.type === 'zip') {
+        queue = queue.then(() => zip(data));
         return;
+    }
     latest = data.run;
     queue = queue.then(() => work(data));
 };
+
+// The headers of a batch in one zip, each entry under its header's name.
+function zip(data)
+{
+    try {
+        const archive = fflate.zipSync(Object.fromEntries(data.entries.map(({ name, bytes }) => [name, bytes])));
+        postMessage({ type: 'zipped', run: data.run, zip: archive }, [archive.buffer]);
+    } catch (error) {
+        postMessage({ type: 'zipped', run: data.run, problem: `the zip could not be made: ${error}` });
+    }
+}
 let queue = Promise.resolve();
 
 async function work(data)
@@ -232,7 +247,7 @@ async function convert(data, post)
     }
     timed('read');
     if (stale())
-        return;
+        return post({ type: 'cancelled' });
 
     post({ type: 'progress', step: 'converting', fraction: 0 });
     lines = [];
@@ -252,6 +267,8 @@ async function convert(data, post)
     timed('take');
     converted.sentAt = now();
     post(converted, [converted.header.buffer]);
+    if (data.preview === false)
+        return;
 
     await yieldTurn();
     if (stale())

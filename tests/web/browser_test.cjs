@@ -62,9 +62,10 @@ function commandLine(file, name, magicPink, prepare = [])
     return { messages: run.stdout.toString('latin1'), header: fs.existsSync(header) ? fs.readFileSync(header) : null };
 }
 
-// Opens the page, sets the options, chooses `file` and waits for the run.
+// Opens the page, sets the options, chooses `file` (or an array of files, a
+// batch) and waits for the run.
 // With `watch`, calls it with the page every few milliseconds while the run works.
-// With `drop`, the file is dropped on the page instead of chosen.
+// With `drop`, the files are dropped on the page instead of chosen.
 // With `asImage`, the convert-as-image button is pressed once the bitmap is refused.
 async function convertInPage(file, { magicPink = false, name = '', transparentPink = false, watch = null, drop = false,
                                      oddWidth = 'pad', asImage = false, pageFile = process.env.PIXMAR_PAGE } = {})
@@ -98,14 +99,16 @@ async function convertInPage(file, { magicPink = false, name = '', transparentPi
     if (name)
         await page.type('#name', name);
     await page.select('#odd-width', oddWidth);
+    const files = [].concat(file);
     if (drop) {
-        await page.evaluate((name, base64) => {
+        await page.evaluate((dropped) => {
             const transfer = new DataTransfer();
-            transfer.items.add(new File([Uint8Array.from(atob(base64), (c) => c.charCodeAt(0))], name));
+            for (const [name, base64] of dropped)
+                transfer.items.add(new File([Uint8Array.from(atob(base64), (c) => c.charCodeAt(0))], name));
             document.getElementById('drop').dispatchEvent(new DragEvent('drop', { dataTransfer: transfer }));
-        }, path.basename(file), fs.readFileSync(file).toString('base64'));
+        }, files.map((one) => [path.basename(one), fs.readFileSync(one).toString('base64')]));
     } else {
-        await (await page.$('#image')).uploadFile(file);
+        await (await page.$('#image')).uploadFile(...files);
     }
     while (watch && !['done', 'previewed'].includes(await page.evaluate(() => document.body.dataset.state))) {
         await watch(page);
@@ -125,13 +128,18 @@ async function convertInPage(file, { magicPink = false, name = '', transparentPi
     let header = null;
     if (!(await page.$eval('#download', (button) => button.disabled))) {
         await page.click('#download');
-        const target = await page.$eval('#size', (element) => element.textContent.split(':')[0]);
-        const downloaded = path.join(downloads, target);
-        for (let tries = 0; !fs.existsSync(downloaded) && tries < 600; ++tries)
-            await new Promise((resolve) => setTimeout(resolve, 50));
-        header = fs.readFileSync(downloaded);
+        header = await downloaded(downloads, await page.$eval('#size', (element) => element.textContent.split(':')[0]));
     }
-    return { page, status, header, problem, notes };
+    return { page, status, header, problem, notes, downloads };
+}
+
+// Waits for the file `name` to be downloaded into `folder` and returns its bytes.
+async function downloaded(folder, name)
+{
+    const file = path.join(folder, name);
+    for (let tries = 0; !fs.existsSync(file) && tries < 600; ++tries)
+        await new Promise((resolve) => setTimeout(resolve, 50));
+    return fs.readFileSync(file);
 }
 
 before(async () => {
@@ -317,5 +325,44 @@ test('a new file clears the last result, and memory that runs out is said', asyn
     }));
     assert.deepStrictEqual(shown, { status: '', name: '', download: true, result: true, pictures: 0,
                                     problem: '"2-hud logo.bmp" gives no C names: type one under "C name".' });
+    await page.close();
+});
+
+// Many files at once, dropped: the zip holds every header the command line
+// makes for them (the PNG's after the README's recipe); a refused bitmap, and
+// two files that would make the same header, are listed with why.
+test('a batch of files gives one zip of their headers', async () => {
+    const folder = fs.mkdtempSync(path.join(work, 'batch-'));
+    const bitmaps = { 'top.bmp': bitmap(34, 7, bars, { topDown: true }), 'wide.bmp': bitmap(1030, 6, noise),
+                      'odd.bmp': bitmap(3, 2, noise), 'logo.bmp': bitmap(4, 2, bars) };
+    for (const [name, bytes] of Object.entries(bitmaps))
+        fs.writeFileSync(path.join(folder, name), bytes);
+    for (const name of ['logo.png', 'sprite.png'])
+        execFileSync('convert', ['-size', '6x4', 'xc:red', '-fill', 'blue', '-draw', 'point 1,1', path.join(folder, name)]);
+    const names = ['top.bmp', 'wide.bmp', 'odd.bmp', 'logo.bmp', 'logo.png', 'sprite.png'];
+    const { page, downloads } = await convertInPage(names.map((name) => path.join(folder, name)), { drop: true });
+    const rows = await page.$$eval('#results tbody tr', (lines) => lines.map((line) => [line.cells[0].textContent, line.cells[2].textContent]));
+    const same = 'logo.bmp and logo.png would all make logo.bmp.h: rename all but one.';
+    assert.deepStrictEqual(rows, [['top.bmp', 'Done.'], ['wide.bmp', 'Done.'],
+                                  ['odd.bmp', 'ERROR: Info Header error: width is not a multiple of 2 (0x3)'],
+                                  ['logo.bmp', same], ['logo.png', same], ['sprite.png', 'Done.']]);
+    await page.click('#download-all');
+    const zip = path.join(folder, 'headers.zip');
+    fs.writeFileSync(zip, await downloaded(downloads, 'pixmar-headers.zip'));
+    const entries = JSON.parse(execFileSync('python3', ['-c', 'import base64, json, sys, zipfile; z = zipfile.ZipFile(sys.argv[1]); ' +
+        'print(json.dumps({n: base64.b64encode(z.read(n)).decode() for n in z.namelist()}))', zip]));
+    const expected = {
+        'top.bmp.h': commandLine(path.join(folder, 'top.bmp'), 'top.bmp').header,
+        'wide.bmp.h': commandLine(path.join(folder, 'wide.bmp'), 'wide.bmp').header,
+        'sprite.bmp.h': commandLine(path.join(folder, 'sprite.png'), 'sprite.bmp', false,
+                                    [readmeLine('convert logo.png -alpha').replaceAll('logo', 'sprite')]).header,
+    };
+    assert.deepStrictEqual(Object.keys(entries).sort(), Object.keys(expected).sort());
+    for (const [name, header] of Object.entries(expected))
+        assert.ok(Buffer.from(entries[name], 'base64').equals(header), name);
+    // A row shows its file as a single one.
+    await page.click('#results tbody tr:first-child button');
+    await page.waitForFunction(() => document.body.dataset.state === 'previewed', { timeout: 60000, polling: 50 });
+    assert.strictEqual(await page.$eval('#status', (element) => element.textContent), commandLine(path.join(folder, 'top.bmp'), 'top.bmp').messages);
     await page.close();
 });

@@ -1,0 +1,167 @@
+// Many files at once: each is converted in the worker by the rules of a single
+// file (with the page's current choices, under its bare file name), one after
+// another, with one progress bar for the whole batch and a way to cancel it.
+// #results lists every file with its header's name and size and the last line
+// the command line would print for it, or why it was not converted; a row
+// shows that file as a single one, and #download-all gives every header in
+// one zip.
+'use strict';
+
+let batch = null;           // the last batch: its files, rows and whether it was cancelled
+const waiting = new Map();  // the batch's job in the worker -> what takes its answer
+
+// The most the headers of one batch may hold: the page keeps them, and the
+// zip made of them, at once.
+const kMaxBatchBytes = 2 ** 30;
+
+// About how long the header of the image `file` is, from its first bytes:
+// the width and height of a BMP, PNG or GIF, otherwise (JPEG, WebP, anything
+// else) a guess from the file's size.
+async function estimateHeaderBytes(file)
+{
+    const head = new DataView(await file.slice(0, 32).arrayBuffer());
+    const has = (length) => head.byteLength >= length;
+    const text = (at, word) => has(at + word.length) && [...word].every((letter, i) => head.getUint8(at + i) === letter.charCodeAt(0));
+    let width = 0, height = 0;
+    if (text(0, 'BM') && has(26))
+        width = Math.abs(head.getInt32(18, true)), height = Math.abs(head.getInt32(22, true));
+    else if (text(1, 'PNG') && has(24))
+        width = head.getUint32(16), height = head.getUint32(20);
+    else if (text(0, 'GIF8') && has(10))
+        width = head.getUint16(6, true), height = head.getUint16(8, true);
+    else
+        return file.size * 24;
+    return width * height * 6 + height * Math.ceil(width / 16) * 2 + 1024;
+}
+
+const lastLine = (messages) => messages.trimEnd().split('\n').pop() || '';
+
+// Answers for the batch's jobs; false for a message that is not one.
+function batchAnswer(data)
+{
+    const answer = waiting.get(data.run);
+    if (!answer)
+        return false;
+    if (['converted', 'refused', 'cancelled'].includes(data.type)) {
+        waiting.delete(data.run);
+        answer(data);
+    }
+    return true;
+}
+
+function drawResults()
+{
+    const rows = batch.rows.map((row, index) => {
+        const line = document.createElement('tr');
+        const cell = (content) => line.appendChild(document.createElement('td')).append(content);
+        const name = Object.assign(document.createElement('button'), { type: 'button', textContent: row.file.name });
+        name.disabled = !row.header;
+        name.addEventListener('click', () => showRow(index));
+        cell(name);
+        cell(row.header ? `${row.name}.bmp.h, ${row.header.length.toLocaleString('en')} bytes` : '');
+        cell(row.last);
+        const download = Object.assign(document.createElement('button'), { type: 'button', textContent: 'Download' });
+        download.hidden = !row.header;
+        download.addEventListener('click', () => save(new Blob([row.header], { type: 'text/plain' }), `${row.name}.bmp.h`));
+        cell(download);
+        return line;
+    });
+    $('results').querySelector('tbody').replaceChildren(...rows);
+    show($('results'), true);
+}
+
+// Shows one file of the batch as a single file: its messages, header and pictures.
+function showRow(index)
+{
+    chosen = batch.rows[index].file;
+    asImage = false;
+    $('name').value = '';
+    convert();
+}
+
+async function convertBatch(files)
+{
+    const mine = ++run;
+    clearResult();
+    chosen = null;
+    $('name').value = '';
+    batch = { files, cancelled: false, rows: files.map((file) => ({ file, name: bareName(file), header: null, last: '' })) };
+    // Names that give no C names, and files that would give the same header, are refused first.
+    const byHeader = Map.groupBy(batch.rows, (row) => row.name);
+    for (const row of batch.rows) {
+        const same = byHeader.get(row.name);
+        if (!cIdentifier.test(row.name))
+            row.last = `"${row.file.name}" gives no C names: convert it alone and type one.`;
+        else if (same.length > 1)
+            row.last = `${same.map((other) => other.file.name).join(' and ')} would all make ${row.name}.bmp.h: rename all but one.`;
+    }
+    const total = (await Promise.all(files.map(estimateHeaderBytes))).reduce((sum, bytes) => sum + bytes, 0);
+    if (mine !== run)
+        return;
+    if (total > kMaxBatchBytes) {
+        problem(`These ${files.length} files would make about ${Math.round(total / 2 ** 20).toLocaleString('en')} MiB of headers, ` +
+                `more than the page can hold in one zip (${kMaxBatchBytes / 2 ** 20} MiB): convert fewer at a time, or use the command line.`);
+        return;
+    }
+    drawResults();
+    document.body.dataset.state = 'working';
+    show($('working'), true);
+    show($('cancel'), true);
+    const options = { magicPink: $('magic-pink').checked, transparentPink: $('transparent-pink').checked,
+                      crop: $('odd-width').value === 'crop', asImage: false, preview: false };
+    for (const [index, row] of batch.rows.entries()) {
+        $('progress').value = index / files.length;
+        $('step').textContent = `converting ${index + 1} of ${files.length}…`;
+        if (batch.cancelled)
+            row.last = 'not converted: the batch was cancelled';
+        if (row.last)
+            continue;
+        const job = ++run;
+        const answer = await new Promise((resolve) => {
+            waiting.set(job, resolve);
+            worker.postMessage({ type: 'job', run: job, file: row.file, name: row.name, ...options, sentAt: now() });
+        });
+        if (answer.type === 'cancelled') {
+            batch.cancelled = true;
+            row.last = 'not converted: the batch was cancelled';
+        } else {
+            row.messages = answer.messages || '';
+            row.last = answer.type === 'refused' ? answer.problem : lastLine(answer.messages);
+            row.header = answer.status === 0 ? answer.header : null;
+        }
+        drawResults();
+    }
+    show($('working'), false);
+    show($('cancel'), false);
+    $('download-all').disabled = !batch.rows.some((row) => row.header);
+    document.body.dataset.state = 'done';
+}
+
+// Chooses what the user picked or dropped: one file alone, or a batch.
+function chooseFiles(files)
+{
+    if (batch)
+        batch.cancelled = true;
+    if (files.length > 1)
+        return convertBatch(files);
+    batch = null;
+    show($('results'), false);
+    choose(files[0] || null);
+}
+
+$('cancel').addEventListener('click', () => { batch.cancelled = true; });
+$('download-all').addEventListener('click', () => {
+    const entries = batch.rows.filter((row) => row.header).map((row) => ({ name: `${row.name}.bmp.h`, bytes: row.header }));
+    const job = ++zipRun;
+    $('download-all').disabled = true;
+    zipAnswers.set(job, (data) => {
+        $('download-all').disabled = false;
+        if (data.problem)
+            problem(data.problem);
+        else
+            save(new Blob([data.zip], { type: 'application/zip' }), 'pixmar-headers.zip');
+    });
+    worker.postMessage({ type: 'zip', run: job, entries });
+});
+let zipRun = 0;
+const zipAnswers = new Map();
