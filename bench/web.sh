@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The page's conversion of a 4096 x 4096 bitmap in headless chromium against
-# the native command line, in one rotation (bench/web_bench.cjs).
+# The page's conversion of a 4096 x 4096 bitmap, and of 200 small ones at
+# once, in headless chromium against the native command line, in one
+# rotation (bench/web_bench.cjs).
 #   bench/web.sh [RUNS]
 # Needs Debian's emscripten and chromium, and npm for puppeteer-core (the
 # version the tests pin; it downloads no browser).
@@ -16,5 +17,5 @@ mkdir -p "$web/browser-test" "$build/work"
 cp "$root/tests/web/package.json" "$root/tests/web/package-lock.json" "$web/browser-test/"
 npm ci --prefix "$web/browser-test" --no-audit --no-fund >/dev/null
 [ -f "$build/work/big.bmp" ] || "$build/bench/make_noise" 4096 4096 "$build/work/big.bmp"
-PIXMAR_PAGE="$web/web/index.html" PIXMAR="$build/pixmar" BITMAP="$build/work/big.bmp" \
+PIXMAR_PAGE="$web/web/index.html" PIXMAR="$build/pixmar" BITMAP="$build/work/big.bmp" MAKE_NOISE="$build/bench/make_noise" \
   NODE_PATH="$web/browser-test/node_modules" node "$root/bench/web_bench.cjs" "${1:-9}"

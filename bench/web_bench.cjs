@@ -5,7 +5,10 @@
 // choosing the file to the header in the page (its data-converted-ms), and
 // from the header to the preview (data-preview-ms). For the
 // command line: one run in a folder of its own, making the header for the
-// first time, then one replacing it; each after a sync.
+// first time, then one replacing it; each after a sync. Then 200 bitmaps of
+// 64 x 64 chosen at once, converted and zipped in the page (its
+// data-batch-ms and data-zip-ms), against 200 command-line runs in one
+// shell loop.
 'use strict';
 const { execFileSync, spawnSync } = require('node:child_process');
 const fs = require('node:fs');
@@ -37,7 +40,7 @@ function timeNative(folder)
         args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
                '--disable-component-update', '--disable-sync'],
     });
-    const times = { page: [], preview: [], first: [], replace: [], steps: [] };
+    const times = { page: [], preview: [], first: [], replace: [], steps: [], batch: [], loop: [] };
     for (let i = 0; i < runs; ++i) {
         fs.rmSync(path.join(folder, 'big.bmp.h'), { force: true });
         times.first.push(timeNative(folder));
@@ -53,6 +56,27 @@ function timeNative(folder)
         times.steps.push(JSON.parse(await page.evaluate(() => document.body.dataset.steps)));
         await page.close();
     }
+    // A batch: 200 bitmaps of 64 x 64 dropped at once, converted and zipped,
+    // against 200 runs of the command line in one shell loop.
+    const sprites = path.join(folder, 'sprites');
+    fs.mkdirSync(sprites);
+    const names = Array.from({ length: 200 }, (_, i) => `sprite${i}.bmp`);
+    for (const name of names)
+        execFileSync(process.env.MAKE_NOISE, ['64', '64', path.join(sprites, name)]);
+    for (let i = 0; i < runs; ++i) {
+        const start = process.hrtime.bigint();
+        execFileSync('sh', ['-c', 'for f in *.bmp; do "$0" "$f" >/dev/null; done', process.env.PIXMAR], { cwd: sprites });
+        times.loop.push(Number(process.hrtime.bigint() - start) / 1e6);
+        const page = await browser.newPage();
+        await page.goto(pathToFileURL(process.env.PIXMAR_PAGE).href);
+        await page.waitForFunction(() => document.body.dataset.ready === 'yes', { polling: 10 });
+        await (await page.$('#image')).uploadFile(...names.map((name) => path.join(sprites, name)));
+        await page.waitForFunction(() => document.body.dataset.state === 'done', { polling: 5, timeout: 120000 });
+        await page.click('#download-all');
+        await page.waitForFunction(() => document.body.dataset.zipMs !== undefined, { polling: 5, timeout: 60000 });
+        times.batch.push(await page.evaluate(() => Number(document.body.dataset.batchMs) + Number(document.body.dataset.zipMs)));
+        await page.close();
+    }
     await browser.close();
     fs.rmSync(folder, { recursive: true, force: true });
     const page = median(times.page), first = median(times.first), replace = median(times.replace);
@@ -62,4 +86,7 @@ function timeNative(folder)
     console.log(`the preview on the page ${median(times.preview).toFixed(1)} ms after the header`);
     const steps = Object.keys(times.steps[0]).map((step) => `${step} ${median(times.steps.map((run) => run[step])).toFixed(1)} ms`);
     console.log(`in the worker: ${steps.join(', ')}; the rest is handing the file and the header between the page and the worker`);
+    const batch = median(times.batch), loop = median(times.loop);
+    console.log(`200 bitmaps of 64 x 64: the page ${batch.toFixed(1)} ms to convert them and make the zip; ` +
+                `200 runs of the command line ${loop.toFixed(1)} ms; ${(batch / loop).toFixed(2)} times`);
 })();

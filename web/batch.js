@@ -7,7 +7,7 @@
 // one zip.
 'use strict';
 
-let batch = null;           // the last batch: its files, rows and whether it was cancelled
+let batch = null;           // the last batch: its files and rows
 const waiting = new Map();  // the batch's job in the worker -> what takes its answer
 
 // The most the headers of one batch may hold: the page keeps them, and the
@@ -49,25 +49,23 @@ function batchAnswer(data)
     return true;
 }
 
-function drawResults()
+// The row of the batch's file `index`, as it stands.
+function resultRow(index)
 {
-    const rows = batch.rows.map((row, index) => {
-        const line = document.createElement('tr');
-        const cell = (content) => line.appendChild(document.createElement('td')).append(content);
-        const name = Object.assign(document.createElement('button'), { type: 'button', textContent: row.file.name });
-        name.disabled = !row.header;
-        name.addEventListener('click', () => showRow(index));
-        cell(name);
-        cell(row.header ? `${row.name}.bmp.h, ${row.header.length.toLocaleString('en')} bytes` : '');
-        cell(row.last);
-        const download = Object.assign(document.createElement('button'), { type: 'button', textContent: 'Download' });
-        download.hidden = !row.header;
-        download.addEventListener('click', () => save(new Blob([row.header], { type: 'text/plain' }), `${row.name}.bmp.h`));
-        cell(download);
-        return line;
-    });
-    $('results').querySelector('tbody').replaceChildren(...rows);
-    show($('results'), true);
+    const row = batch.rows[index];
+    const line = document.createElement('tr');
+    const cell = (content) => line.appendChild(document.createElement('td')).append(content);
+    const name = Object.assign(document.createElement('button'), { type: 'button', textContent: row.file.name });
+    name.disabled = !row.header;
+    name.addEventListener('click', () => showRow(index));
+    cell(name);
+    cell(row.header ? `${row.name}.bmp.h, ${row.header.length.toLocaleString('en')} bytes` : '');
+    cell(row.last);
+    const download = Object.assign(document.createElement('button'), { type: 'button', textContent: 'Download' });
+    download.hidden = !row.header;
+    download.addEventListener('click', () => save(new Blob([row.header], { type: 'text/plain' }), `${row.name}.bmp.h`));
+    cell(download);
+    return line;
 }
 
 // Shows one file of the batch as a single file: its messages, header and pictures.
@@ -81,11 +79,12 @@ function showRow(index)
 
 async function convertBatch(files)
 {
-    const mine = ++run;
+    ++run;
+    const begun = performance.now();
     clearResult();
     chosen = null;
     $('name').value = '';
-    batch = { files, cancelled: false, rows: files.map((file) => ({ file, name: bareName(file), header: null, last: '' })) };
+    const mine = batch = { files, rows: files.map((file) => ({ file, name: bareName(file), header: null, last: '' })) };
     // Names that give no C names, and files that would give the same header, are refused first.
     const byHeader = Map.groupBy(batch.rows, (row) => row.name);
     for (const row of batch.rows) {
@@ -93,55 +92,61 @@ async function convertBatch(files)
         if (!cIdentifier.test(row.name))
             row.last = `"${row.file.name}" gives no C names: convert it alone and type one.`;
         else if (same.length > 1)
-            row.last = `${same.map((other) => other.file.name).join(' and ')} would all make ${row.name}.bmp.h: rename all but one.`;
+            row.last = `${same.map((other) => other.file.name).join(' and ')} would ${same.length === 2 ? 'both' : 'all'} make ` +
+                       `${row.name}.bmp.h: rename ${same.length === 2 ? 'one' : 'all but one'}.`;
     }
     const total = (await Promise.all(files.map(estimateHeaderBytes))).reduce((sum, bytes) => sum + bytes, 0);
-    if (mine !== run)
-        return;
+    if (batch !== mine)
+        return;  // a newer choice took over
     if (total > kMaxBatchBytes) {
         problem(`These ${files.length} files would make about ${Math.round(total / 2 ** 20).toLocaleString('en')} MiB of headers, ` +
                 `more than the page can hold in one zip (${kMaxBatchBytes / 2 ** 20} MiB): convert fewer at a time, or use the command line.`);
         return;
     }
-    drawResults();
+    $('results').querySelector('tbody').replaceChildren(...batch.rows.map((row, index) => resultRow(index)));
+    show($('results'), true);
     document.body.dataset.state = 'working';
     show($('working'), true);
     show($('cancel'), true);
+    // Every job goes to the worker at once; it converts them in turn, and each
+    // answer updates its row.
     const options = { magicPink: $('magic-pink').checked, transparentPink: $('transparent-pink').checked,
-                      crop: $('odd-width').value === 'crop', asImage: false, preview: false };
-    for (const [index, row] of batch.rows.entries()) {
-        $('progress').value = index / files.length;
-        $('step').textContent = `converting ${index + 1} of ${files.length}…`;
-        if (batch.cancelled)
-            row.last = 'not converted: the batch was cancelled';
+                      crop: $('odd-width').value === 'crop', asImage: false, preview: false, batch: true };
+    const jobs = batch.rows.filter((row) => !row.last);
+    let done = 0;
+    $('progress').value = 0;
+    $('step').textContent = `converting 1 of ${jobs.length}…`;
+    await Promise.all(batch.rows.map((row, index) => {
         if (row.last)
-            continue;
+            return null;
         const job = ++run;
-        const answer = await new Promise((resolve) => {
-            waiting.set(job, resolve);
-            worker.postMessage({ type: 'job', run: job, file: row.file, name: row.name, ...options, sentAt: now() });
+        worker.postMessage({ type: 'job', run: job, file: row.file, name: row.name, ...options, sentAt: now() });
+        return new Promise((resolve) => waiting.set(job, resolve)).then((answer) => {
+            if (batch !== mine)
+                return;
+            if (answer.type === 'cancelled') {
+                row.last = 'not converted: the batch was cancelled';
+            } else {
+                row.last = answer.type === 'refused' ? answer.problem : lastLine(answer.messages);
+                row.header = answer.status === 0 ? answer.header : null;
+            }
+            $('results').querySelector('tbody').rows[index].replaceWith(resultRow(index));
+            $('progress').value = ++done / jobs.length;
+            $('step').textContent = `converting ${Math.min(done + 1, jobs.length)} of ${jobs.length}…`;
         });
-        if (answer.type === 'cancelled') {
-            batch.cancelled = true;
-            row.last = 'not converted: the batch was cancelled';
-        } else {
-            row.messages = answer.messages || '';
-            row.last = answer.type === 'refused' ? answer.problem : lastLine(answer.messages);
-            row.header = answer.status === 0 ? answer.header : null;
-        }
-        drawResults();
-    }
+    }));
+    if (batch !== mine)
+        return;
     show($('working'), false);
     show($('cancel'), false);
     $('download-all').disabled = !batch.rows.some((row) => row.header);
+    document.body.dataset.batchMs = (performance.now() - begun).toFixed(1);  // for the benchmark
     document.body.dataset.state = 'done';
 }
 
 // Chooses what the user picked or dropped: one file alone, or a batch.
 function chooseFiles(files)
 {
-    if (batch)
-        batch.cancelled = true;
     if (files.length > 1)
         return convertBatch(files);
     batch = null;
@@ -149,12 +154,15 @@ function chooseFiles(files)
     choose(files[0] || null);
 }
 
-$('cancel').addEventListener('click', () => { batch.cancelled = true; });
+// Cancelling makes every job of the batch that has not started answer at once.
+$('cancel').addEventListener('click', () => worker.postMessage({ type: 'cancel', run: ++run }));
 $('download-all').addEventListener('click', () => {
     const entries = batch.rows.filter((row) => row.header).map((row) => ({ name: `${row.name}.bmp.h`, bytes: row.header }));
     const job = ++zipRun;
+    const begun = performance.now();
     $('download-all').disabled = true;
     zipAnswers.set(job, (data) => {
+        document.body.dataset.zipMs = (performance.now() - begun).toFixed(1);
         $('download-all').disabled = false;
         if (data.problem)
             problem(data.problem);

@@ -2,9 +2,10 @@
 // decoding an image and making it a 24-bit bitmap, the conversion itself (the
 // command line's own run), and the preview's pictures. One message in:
 // { type: 'job', run, file, name, magicPink, transparentPink, crop, asImage, preview, sentAt },
-// or { type: 'zip', run, entries } for the headers of a batch in one zip
-// (answered by zipped). A newer job cancels an older one at its next step
-// (answered by cancelled when it had not yet converted). Messages out, each with
+// with batch set for the jobs of a batch, { type: 'cancel', run } to cancel
+// every older job, or { type: 'zip', run, entries } for the headers of a
+// batch in one zip (answered by zipped). A newer job cancels an older one at
+// its next step (answered by cancelled when it had not yet converted). Messages out, each with
 // its job's run: progress (a step and how far it has got), converted (the
 // run's lines, its status, the header's bytes, what
 // was done to the picture, and how long each step took), refused (why the
@@ -49,6 +50,7 @@ function kindOf(bytes)
 // a pixel, with room to spare.
 const kMaxHeaderBytes = 2 ** 31 - 1;
 const kMaxModuleBytes = 3.5 * 2 ** 30;
+const kReadWhole = 2 ** 20;
 
 // About how long the header of a width x height image is: its words and line
 // ends, and a little more for the rest.
@@ -98,7 +100,7 @@ function take(pixmar, name)
 }
 
 // A 32-bit little-endian field of a bitmap's headers (0 past the end).
-const field = (bytes, offset) => (bytes.length >= offset + 4 ? new DataView(bytes.buffer).getInt32(offset, true) : 0);
+const field = (bytes, offset) => (bytes.length >= offset + 4 ? new DataView(bytes.buffer, bytes.byteOffset).getInt32(offset, true) : 0);
 
 const tooLargeProblem = (file, width, height) =>
     `${file} is ${width} x ${height} pixels: its header would be larger than this page can hold. Convert it with the command line.`;
@@ -107,7 +109,7 @@ const tooLargeProblem = (file, width, height) =>
 // BMP decoded in the module, JPEG and WebP by the browser. Returns the
 // bitmap's width and height and the notes on what was done to the picture,
 // or the problem that stopped it.
-async function makeBitmap(pixmar, data, kind, bitmap)
+async function makeBitmap(pixmar, data, kind, bitmap, whole)
 {
     let width, height, rgba = null;
     if (kind === 'JPEG' || kind === 'WebP') {
@@ -125,7 +127,7 @@ async function makeBitmap(pixmar, data, kind, bitmap)
         context.drawImage(image, 0, 0);
         rgba = context.getImageData(0, 0, width, height).data;
     } else {
-        if (!await readInto(pixmar, 'image', data.file))
+        if (!(whole ? put(pixmar, 'image', whole) : await readInto(pixmar, 'image', data.file)))
             return { problem: 'no memory' };
         width = pixmar.ccall('pixmar_image_width', 'number', ['string'], ['image']);
         height = pixmar.ccall('pixmar_image_height', 'number', ['string'], ['image']);
@@ -148,13 +150,17 @@ async function makeBitmap(pixmar, data, kind, bitmap)
 // Gives the page's event loop a turn, so that a newer job can be seen.
 const yieldTurn = () => new Promise((resolve) => setTimeout(resolve));
 
+// The jobs of a batch come all at once and do not cancel one another; any
+// other job, or a cancel, cancels every older one.
 onmessage = ({ data }) => {
     if (data.type === 'zip') {
         queue = queue.then(() => zip(data));
         return;
     }
-    latest = data.run;
-    queue = queue.then(() => work(data));
+    if (!data.batch)
+        latest = data.run;
+    if (data.type === 'job')
+        queue = queue.then(() => work(data));
 };
 
 // The headers of a batch in one zip, each entry under its header's name.
@@ -200,7 +206,7 @@ async function convert(data, post)
         stepStart = end;
     };
     const pixmar = await ready;
-    const stale = () => data.run !== latest;
+    const stale = () => data.run < latest;
     let width = 0, height = 0, notes = '', asImageOffered = false;
     pixmar.ccall('pixmar_remove_files', null, [], []);
     post({ type: 'progress', step: 'reading', fraction: 0 });
@@ -208,7 +214,10 @@ async function convert(data, post)
     const refuse = (problem) => post({ type: 'refused', problem });
     const noMemory = 'ERROR: not enough memory for the image';
     try {
-        const head = new Uint8Array(await data.file.slice(0, 32).arrayBuffer());
+        // A small file is read whole at once; of a large one, its first bytes
+        // tell what to make ready while the rest is read.
+        const whole = data.file.size <= kReadWhole ? new Uint8Array(await data.file.arrayBuffer()) : null;
+        const head = whole ? whole.subarray(0, 32) : new Uint8Array(await data.file.slice(0, 32).arrayBuffer());
         const kind = kindOf(head);
         let made = null;
         // A 24-bit bitmap, and a file of no kind a decoder knows, go to the
@@ -216,7 +225,7 @@ async function convert(data, post)
         // bitmap that the decoder gives up on.
         if (kind !== null && !(kind === 'BMP' && head[28] === 24 && head[29] === 0 && !data.asImage)) {
             post({ type: 'progress', step: 'decoding', fraction: 0 });
-            made = await makeBitmap(pixmar, data, kind, bitmap);
+            made = await makeBitmap(pixmar, data, kind, bitmap, whole);
             if (made.problem === 'undecodable' && kind === 'BMP' && !data.asImage)
                 made = null;
             else if (made.problem)
@@ -231,10 +240,10 @@ async function convert(data, post)
             // While the browser reads the file, the module makes the memory
             // for the bitmap, its pixels and its header ready.
             // The bitmap stays in the worker's memory, read from there by the converter.
-            const reading = data.file.arrayBuffer();
+            const reading = whole ? null : data.file.arrayBuffer();
             if (kind === 'BMP')
                 pixmar.ccall('pixmar_prepare', null, ['number', 'number'], [headerBytes(width, height), width * height * 3]);
-            pixmar.pageFile = new Uint8Array(await reading);
+            pixmar.pageFile = whole || new Uint8Array(await reading);
             pixmar.ccall('pixmar_name_page_file', null, ['string', 'number'], [bitmap, pixmar.pageFile.length]);
         }
         notes = made ? made.notes : '';

@@ -2,7 +2,7 @@
 // file, tick Magic Pink, type a C name, download, copy. Each row's downloaded
 // header must be the command line's byte for byte, and #status must hold what
 // it prints.
-//   PIXMAR_PAGE=index.html PIXMAR=pixmar README=README.md [SCREENSHOT=shot.png] node --test browser_test.cjs
+//   PIXMAR_PAGE=index.html PIXMAR=pixmar README=README.md [SCREENSHOT=shot.png] [SCREENSHOT_BATCH=batch.png] node --test browser_test.cjs
 'use strict';
 const { test, before, after } = require('node:test');
 const assert = require('node:assert');
@@ -133,13 +133,19 @@ async function convertInPage(file, { magicPink = false, name = '', transparentPi
     return { page, status, header, problem, notes, downloads };
 }
 
-// Waits for the file `name` to be downloaded into `folder` and returns its bytes.
+// Waits for the file `name` to be downloaded into `folder` and returns its
+// bytes: once it is there, no partial download is left, and its size holds.
 async function downloaded(folder, name)
 {
     const file = path.join(folder, name);
-    for (let tries = 0; !fs.existsSync(file) && tries < 600; ++tries)
+    for (let tries = 0, last = -1; tries < 600; ++tries) {
+        const size = fs.existsSync(file) ? fs.statSync(file).size : -1;
+        if (size >= 0 && size === last && !fs.readdirSync(folder).some((entry) => entry.endsWith('.crdownload')))
+            return fs.readFileSync(file);
+        last = size;
         await new Promise((resolve) => setTimeout(resolve, 50));
-    return fs.readFileSync(file);
+    }
+    throw new Error(`${name} was not downloaded`);
 }
 
 before(async () => {
@@ -342,7 +348,7 @@ test('a batch of files gives one zip of their headers', async () => {
     const names = ['top.bmp', 'wide.bmp', 'odd.bmp', 'logo.bmp', 'logo.png', 'sprite.png'];
     const { page, downloads } = await convertInPage(names.map((name) => path.join(folder, name)), { drop: true });
     const rows = await page.$$eval('#results tbody tr', (lines) => lines.map((line) => [line.cells[0].textContent, line.cells[2].textContent]));
-    const same = 'logo.bmp and logo.png would all make logo.bmp.h: rename all but one.';
+    const same = 'logo.bmp and logo.png would both make logo.bmp.h: rename one.';
     assert.deepStrictEqual(rows, [['top.bmp', 'Done.'], ['wide.bmp', 'Done.'],
                                   ['odd.bmp', 'ERROR: Info Header error: width is not a multiple of 2 (0x3)'],
                                   ['logo.bmp', same], ['logo.png', same], ['sprite.png', 'Done.']]);
@@ -360,9 +366,37 @@ test('a batch of files gives one zip of their headers', async () => {
     assert.deepStrictEqual(Object.keys(entries).sort(), Object.keys(expected).sort());
     for (const [name, header] of Object.entries(expected))
         assert.ok(Buffer.from(entries[name], 'base64').equals(header), name);
+    if (process.env.SCREENSHOT_BATCH) {
+        await page.setViewport({ width: 1100, height: 700 });
+        await page.screenshot({ path: process.env.SCREENSHOT_BATCH, fullPage: true });
+    }
     // A row shows its file as a single one.
     await page.click('#results tbody tr:first-child button');
     await page.waitForFunction(() => document.body.dataset.state === 'previewed', { timeout: 60000, polling: 50 });
     assert.strictEqual(await page.$eval('#status', (element) => element.textContent), commandLine(path.join(folder, 'top.bmp'), 'top.bmp').messages);
+    await page.close();
+});
+
+// A batch can be cancelled: what was converted stays, the rest is listed as
+// not converted. One whose headers would pass what the page holds is refused
+// before any work.
+test('a batch can be cancelled, and one too large is refused', async () => {
+    const folder = fs.mkdtempSync(path.join(work, 'cancel-'));
+    fs.writeFileSync(path.join(folder, 'a0.bmp'), bitmap(512, 512, noise));
+    const files = Array.from({ length: 100 }, (_, i) => path.join(folder, `a${i}.bmp`));
+    files.slice(1).forEach((file) => fs.copyFileSync(files[0], file));
+    const page = (await convertInPage(files[0])).page;
+    await (await page.$('#image')).uploadFile(...files);
+    await page.waitForSelector('#cancel:not([hidden])');
+    await page.click('#cancel');
+    await page.waitForFunction(() => document.body.dataset.state === 'done', { timeout: 60000, polling: 50 });
+    const said = await page.$$eval('#results tbody tr', (lines) => lines.map((line) => line.cells[2].textContent));
+    assert.ok(said.includes('not converted: the batch was cancelled'), 'nothing was cancelled');
+    assert.deepStrictEqual([...new Set(said)].sort(), ['Done.', 'not converted: the batch was cancelled'].slice(said[0] === 'Done.' ? 0 : 1));
+    const huge = bitmap(2, 1, noise, { patch: { 18: 20000, 22: 20000 } });
+    fs.writeFileSync(path.join(folder, 'huge.bmp'), huge);
+    await (await page.$('#image')).uploadFile(path.join(folder, 'huge.bmp'), files[0]);
+    await page.waitForFunction(() => document.getElementById('problem').textContent !== '', { timeout: 60000, polling: 50 });
+    assert.match(await page.$eval('#problem', (element) => element.textContent), /^These 2 files would make about 2,338 MiB of headers, more than the page can hold/);
     await page.close();
 });
