@@ -125,12 +125,18 @@ function(pixmar_add_bitmap_header target)
       get_filename_component(extension "${name}" LAST_EXT)
       string(TOUPPER "${stem}" macro_prefix)
       string(REGEX REPLACE "\\..*$" "" array_prefix "${name}")
+      # The suggested call quotes the path as CMake reads it, on a line of its
+      # own that CMake does not wrap, so that it can be pasted as it is.
+      string(REPLACE "\\" "\\\\" quoted "${bitmap}")
+      string(REPLACE "\"" "\\\"" quoted "${quoted}")
+      string(REPLACE "$" "\\$" quoted "${quoted}")
       message(FATAL_ERROR
         "pixmar_add_bitmap_header: the bitmap '${source}' would give the C names "
         "'${macro_prefix}_WIDTH' and '${array_prefix}_Bitmap', which are not valid identifiers. "
         "Rename the file so that the part before its extension holds only letters, digits "
         "and underscores and does not start with a digit (for example '${suggestion}${extension}'), "
-        "or give it a name of your choosing: BITMAP '${bitmap}' NAME ${suggestion}.")
+        "or give it a name of your choosing:\n"
+        "    pixmar_add_bitmap_header(${target} BITMAP \"${quoted}\" NAME ${suggestion})\n")
     endif()
     _pixmar_add_one_header(${target} "${source}" "${name}" "${switch}" "${folder}")
   endforeach()

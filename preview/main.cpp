@@ -75,7 +75,7 @@ int run_preview(const std::vector<std::string>& arguments)
         return kPreviewDone;
     }
     if (arguments.size() == 1 && arguments[0] == "--version") {
-        std::printf("Pixmar Preview, Version 1.0, (c) the Pixmar authors\n");  // in the form of pixmar's banner
+        std::printf("Pixmar Preview, Version " PIXMAR_VERSION ", (c) the Pixmar authors\n");  // in the form of pixmar's banner
         return kPreviewDone;
     }
     if (arguments.empty() || arguments.size() > 2) {

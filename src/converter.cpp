@@ -66,7 +66,7 @@ namespace {
 int convert(const std::vector<std::string>& arguments)
 {
     // The banner names the version, so --version prints only the banner.
-    std::printf("Pixmar Converter, Version 1.0, (c) the Pixmar authors\n");
+    std::printf("Pixmar Converter, Version " PIXMAR_VERSION ", (c) the Pixmar authors\n");
     if (arguments.size() == 1 && (arguments[0] == "--help" || arguments[0] == "--version")) {
         if (arguments[0] == "--help")
             std::printf("%s", kUsage);

@@ -144,7 +144,7 @@ TEST(Preview, WhatIsNotAHeaderGetsItsMessageAndStatus)
         {{"wide.h", "wide.bmp"},
          "pixmar-preview: side by side, the pictures are 4294967292 pixels wide, more than a bitmap holds\n", 12},
         {{"in.h"}, "Preview: in.h.preview.bmp\n", 0},
-        {{"--version"}, "Pixmar Preview, Version 1.0, (c) the Pixmar authors\n", 0},
+        {{"--version"}, "Pixmar Preview, Version " PIXMAR_VERSION ", (c) the Pixmar authors\n", 0},
     };
     for (const auto& r : runs) {
         SCOPED_TRACE(r.arguments.back());

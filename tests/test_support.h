@@ -121,6 +121,6 @@ Rgb pixel_of_bitmap(const std::string& file, std::uint32_t x, std::uint32_t y);
 // What the tool prints for a bitmap that passes every header check.
 std::string info_lines(int width, int height, int image_size, int header_size = 40, unsigned planes = 1,
                        unsigned bits = 24, int compression = 0);
-inline const std::string kBanner = "Pixmar Converter, Version 1.0, (c) the Pixmar authors\n";
+inline const std::string kBanner = "Pixmar Converter, Version " PIXMAR_VERSION ", (c) the Pixmar authors\n";
 
 }  // namespace pixmar_test

@@ -27,6 +27,9 @@ else
 fi
 cmake -S "$work/consumer" -B "$work/build" -G "$generator" "$where" >/dev/null
 cmake --build "$work/build" >"$work/log" 2>&1 || { cat "$work/log"; fail "first build"; }
+# Brought in as a subproject, Pixmar leaves the parent's build type as the parent set it: unset.
+[ "$(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$work/build/CMakeCache.txt")" = "" ] ||
+  fail "the parent's build type became $(grep '^CMAKE_BUILD_TYPE:' "$work/build/CMakeCache.txt")"
 
 "$work/build/show_sample_c" >"$work/out_c"
 "$work/build/show_sample_cpp" >"$work/out_cpp"
@@ -63,12 +66,24 @@ if [ "$mode" = installed ]; then
     fi
   }
 
-  # Names that are no C identifiers stop the configure step, naming the file.
-  project bad 2nd-logo.bmp
-  cp "$work/sample.bmp" "$work/bad/2nd-logo.bmp"
+  # Names that are no C identifiers stop the configure step, naming the file,
+  # a new name, and a call that keeps the file as it is: pasted as printed, it builds.
+  project bad '"assets/2-hud logo.bmp"'
+  mkdir -p "$work/bad/assets"
+  cp "$work/sample.bmp" "$work/bad/assets/2-hud logo.bmp"
   configure_fails bad
-  grep -q "2nd-logo.bmp" "$work/bad.log" && grep -q "image_2nd_logo.bmp" "$work/bad.log" ||
+  grep -q "2-hud logo.bmp" "$work/bad.log" && grep -q "image_2_hud_logo.bmp" "$work/bad.log" ||
     { cat "$work/bad.log"; fail "the message does not name the file and a new name"; }
+  suggested=$(sed -n 's/^ *\(pixmar_add_bitmap_header(bad BITMAP .*\)$/\1/p' "$work/bad.log")
+  [ "$suggested" = 'pixmar_add_bitmap_header(bad BITMAP "assets/2-hud logo.bmp" NAME image_2_hud_logo)' ] ||
+    { cat "$work/bad.log"; fail "the suggested call: $suggested"; }
+  { head -n 4 "$work/bad/CMakeLists.txt"; echo "$suggested"; } >"$work/bad/pasted.txt"
+  mv "$work/bad/pasted.txt" "$work/bad/CMakeLists.txt"
+  printf '#include "image_2_hud_logo.bmp.h"\nint main(void) { return IMAGE_2_HUD_LOGO_WIDTH == 64 && image_2_hud_logo_Bitmap[4] == 0xE100E194 ? 0 : 1; }\n' >"$work/bad/main.c"
+  rm -rf "$work/bad/build"
+  cmake -S "$work/bad" -B "$work/bad/build" -G "$generator" "$where" >"$work/bad.log" 2>&1 &&
+    cmake --build "$work/bad/build" >>"$work/bad.log" 2>&1 && "$work/bad/build/bad" ||
+    { cat "$work/bad.log"; fail "the suggested call, pasted"; }
 
   # Two bitmaps of one bare name in one target stop the configure step,
   # naming both files.

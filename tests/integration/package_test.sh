@@ -41,7 +41,8 @@ unpack=$(grep -m 1 '^mkdir -p "$HOME/opt" && tar -xzf' "$readme") || fail "the R
 path_line=$(grep -m 1 '^export PATH="$HOME/opt/' "$readme") || fail "the README has no PATH line"
 (cd "$work/checkout" && HOME="$work/home" && export HOME && eval "$unpack" && eval "$path_line" &&
   pixmar --version >"$work/version.txt") || fail "the README's unpacking lines: $unpack"
-grep -q "Version 1.0" "$work/version.txt" || fail "the unpacked pixmar printed $(cat "$work/version.txt")"
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+grep -q "Version $version," "$work/version.txt" || fail "the unpacked pixmar printed $(cat "$work/version.txt"), not version $version"
 
 if command -v lintian >/dev/null; then
   # lintian leaves a cache file in its temporary folder: that is the work folder here.
