@@ -203,24 +203,35 @@ if command -v make >/dev/null; then
   (cd "$work/make" && make -s PIXMAR=../pixmar/build/pixmar gen/good.bmp.h >/dev/null) ||
     fail "the Make rule with a relative tool path"
   [ "$(ls "$work/make/gen")" = "good.bmp.h" ] || fail "the Make rule with a relative path left: $(ls "$work/make/gen")"
-  echo "Make rule: a failed conversion leaves nothing behind, a good one only its header, with any tool path"
+  # A new pixmar makes the headers again.
+  (cd "$work/make" && make -q PIXMAR=../pixmar/build/pixmar gen/good.bmp.h) || fail "the header was out of date at once"
+  sleep 1 && touch "$work/pixmar/build/pixmar"
+  if (cd "$work/make" && make -q PIXMAR=../pixmar/build/pixmar gen/good.bmp.h); then
+    fail "a new pixmar does not make the header again"
+  fi
+  # A bitmap whose name holds a space and is no C name, through its own rule.
+  cp "$sample" "$work/make/assets/2-hud logo.bmp"
+  (cd "$work/make" && make -s PIXMAR="$pixmar" gen/hud_logo.bmp.h >/dev/null) || fail "the Make rule of a chosen name"
+  grep -q "^#define HUD_LOGO_WIDTH   (64)" "$work/make/gen/hud_logo.bmp.h" && grep -q "hud_logo_Bitmap\[48\*64\]" "$work/make/gen/hud_logo.bmp.h" ||
+    fail "the chosen name's header: $(head -n 12 "$work/make/gen/hud_logo.bmp.h")"
+  echo "Make rule: a failed conversion leaves nothing behind, a good one only its header, with any tool path; a new tool remakes it; a chosen name for any file"
 else
   echo "Make rule: skipped, make is not installed"
 fi
 
 # --- The Meson recipe, as the whole meson.build of a project whose bitmaps
-# are assets/logo.bmp and assets/font.bmp, with pixmar on the PATH.
+# are assets/logo.bmp, assets/font.bmp and "assets/2-hud logo.bmp", with
+# pixmar on the PATH.
 if command -v meson >/dev/null && command -v ninja >/dev/null; then
   mkdir -p "$work/meson/assets" "$work/meson/bin"
   block "project('game', 'c')" >"$work/meson/meson.build"
-  cp "$sample" "$work/meson/assets/logo.bmp"
-  cp "$sample" "$work/meson/assets/font.bmp"
+  for bitmap in logo font "2-hud logo"; do cp "$sample" "$work/meson/assets/$bitmap.bmp"; done
   cp "$pixmar" "$work/meson/bin/pixmar"
-  printf '#include "logo.bmp.h"\n#include "font.bmp.h"\nint main(void) { return LOGO_WIDTH == 64 && FONT_SIZE == 3072 && font_Bitmap[4] == 0xE100E194 ? 0 : 1; }\n' >"$work/meson/main.c"
+  printf '#include "logo.bmp.h"\n#include "font.bmp.h"\n#include "hud_logo.bmp.h"\nint main(void) { return LOGO_WIDTH == 64 && FONT_SIZE == 3072 && font_Bitmap[4] == 0xE100E194 && HUD_LOGO_HEIGHT == 48 && hud_logo_Bitmap[4] == 0xE100E194 ? 0 : 1; }\n' >"$work/meson/main.c"
   # conversions: how many headers the next build makes.
   conversions() { (cd "$work/meson" && PATH="$work/meson/bin:$PATH" ninja -C build) 2>&1 | grep -c '^Output File:' || true; }
   (cd "$work/meson" && PATH="$work/meson/bin:$PATH" meson setup build >"$work/meson.log" 2>&1) || { cat "$work/meson.log"; fail "meson setup"; }
-  [ "$(conversions)" = 2 ] || fail "the Meson build did not make both headers"
+  [ "$(conversions)" = 3 ] || fail "the Meson build did not make the three headers"
   "$work/meson/build/game" || fail "the Meson program did not see the headers' names"
   [ -z "$(find "$work/meson" -name '*.h' ! -path "$work/meson/build/*")" ] || fail "the Meson build wrote beside the sources"
   [ "$(conversions)" = 0 ] || fail "Meson made headers again with nothing changed"
@@ -228,8 +239,8 @@ if command -v meson >/dev/null && command -v ninja >/dev/null; then
   [ "$(conversions)" = 1 ] && [ "$work/meson/build/font.bmp.h" -nt "$work/meson/build/logo.bmp.h" ] ||
     fail "touching one bitmap did not remake its header alone"
   sleep 1 && touch "$work/meson/bin/pixmar"
-  [ "$(conversions)" = 2 ] || fail "Meson did not make the headers again after the tool changed"
-  echo "Meson recipe: one header per bitmap, made again exactly when its bitmap or the tool changes"
+  [ "$(conversions)" = 3 ] || fail "Meson did not make the headers again after the tool changed"
+  echo "Meson recipe: one header per bitmap under its chosen name, made again exactly when its bitmap or the tool changes"
 else
   echo "Meson recipe: skipped, meson or ninja is not installed"
 fi
