@@ -79,6 +79,8 @@ bool decode_picture(const ParsedHeader& header, PixelBuffer& picture)
 {
     picture.width = std::uint32_t(header.width);
     picture.height = std::uint32_t(header.height);
+    if (header.words.size() != std::size_t(picture.width / 2) * picture.height)
+        return false;  // not a header parse_header accepted
     const std::size_t row_bytes = std::size_t(picture.width) * 3;
     picture.bytes.reset(allocate_block(row_bytes * picture.height));
     if (!picture.bytes)

@@ -16,7 +16,7 @@ namespace pixmar {
 void decode_pixel_pair(std::uint32_t word, std::uint8_t* left, std::uint8_t* right);
 
 // The decoded picture as a pixel buffer (row 0 at the bottom). False when the
-// memory cannot be had.
+// memory cannot be had, or the header holds other than width / 2 words a row.
 bool decode_picture(const ParsedHeader& header, PixelBuffer& picture);
 
 struct Psnr {
