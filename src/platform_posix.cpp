@@ -331,25 +331,44 @@ bool copy_extended_attributes(int fd, bool group_kept)
 bool copy_extended_attributes(int, bool) { return true; }
 #endif
 
+enum class Identity { failed, first, replacing };
+
 // Gives the new file what the older target has (owner and group where the
 // running user may set them, permission bits, ACL and user. attributes), or
-// the permission bits of a newly created file where there is none.
-bool give_older_identity(int fd)
+// the permission bits of a newly created file where there is none (or it is
+// no regular file: a FIFO, socket or device is replaced by a regular file).
+// Only "no such file" means there is none: an older header whose status
+// cannot be read fails, so that it is never replaced as if it were not there.
+Identity give_older_identity(int fd)
 {
     struct stat older;
-    if (fstatat(new_file.folder, new_file.name.c_str(), &older, 0) != 0 || !S_ISREG(older.st_mode)) {
+    const bool found = fstatat(new_file.folder, new_file.name.c_str(), &older, 0) == 0;
+    if (!found && errno != ENOENT)
+        return Identity::failed;
+    if (!found || !S_ISREG(older.st_mode)) {
         // The umask can only be read by setting it; a one-pass program does
         // so once, with no other thread to see the moment in between.
         const mode_t mask = umask(0);
         umask(mask);
-        return fchmod(fd, 0666 & ~mask) == 0;
+        if (fchmod(fd, 0666 & ~mask) != 0)
+            return Identity::failed;
+        return found ? Identity::replacing : Identity::first;
     }
     // Root keeps both; a member of the older header's group keeps the group,
     // as sed -i does. A group that cannot be kept is given nothing: never
     // access the older header did not give it.
     const bool group_kept = fchown(fd, older.st_uid, older.st_gid) == 0 || fchown(fd, uid_t(-1), older.st_gid) == 0;
     const mode_t mode = older.st_mode & (group_kept ? 0777 : 0707);
-    return fchmod(fd, mode) == 0 && copy_extended_attributes(fd, group_kept);
+    return fchmod(fd, mode) == 0 && copy_extended_attributes(fd, group_kept) ? Identity::replacing : Identity::failed;
+}
+
+// Gives the unnamed file the target's name in one step, where there was no
+// target: no temporary name ever exists for a first header. False when it
+// cannot (the file has a name already, or a target appeared meanwhile).
+bool link_as_target(int fd)
+{
+    return !new_file.named && linkat(AT_FDCWD, link_to_descriptor(fd).c_str(), new_file.folder, new_file.name.c_str(),
+                                     AT_SYMLINK_FOLLOW) == 0;
 }
 
 }  // namespace
@@ -402,10 +421,18 @@ std::FILE* create_new_file(const std::string& target)
 
 bool commit_new_file(std::FILE* file)
 {
-    bool done = give_older_identity(fileno(file)) && std::fflush(file) == 0;
+    const Identity identity = give_older_identity(fileno(file));
+    bool done = identity != Identity::failed && std::fflush(file) == 0;
     // From naming to renaming, no signal ends the run half-way: one that
     // arrives meanwhile ends it just after, with the new header in place.
     const HeldSignals held;
+    if (done && identity == Identity::first && link_as_target(fileno(file))) {
+        done = std::fclose(file) == 0;
+        if (!done)
+            unlinkat(new_file.folder, new_file.name.c_str(), 0);  // no header rather than a damaged one
+        end_new_file();
+        return done;
+    }
     done = done && (new_file.named || name_new_file(fileno(file)));
     done = std::fclose(file) == 0 && done;
     done = done && renameat(new_file.folder, new_file.temporary, new_file.folder, new_file.name.c_str()) == 0;

@@ -76,22 +76,31 @@ TEST(OutputFile, AReplacedFileKeepsItsPermissionBits)
 
 // A link at the target's name is replaced, never written through: a symbolic
 // link gives way to the new file, and a hard-linked target takes the new text
-// under its own name; the other file keeps the older text either way.
+// under its own name; the other file keeps the older text either way, and the
+// new file takes its permission bits. A FIFO there gives way to a regular file.
 TEST(OutputFile, ALinkAtTheTargetIsReplacedNotWrittenThrough)
 {
+    namespace fs = std::filesystem;
     for (const bool symbolic : {true, false}) {
         SCOPED_TRACE(symbolic ? "symbolic link" : "hard link");
         ScratchFolder folder;
         write_file(folder / "other", {'o', 'l', 'd'});
+        fs::permissions(folder / "other", fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
         if (symbolic)
-            std::filesystem::create_symlink("other", folder / "out.h");
+            fs::create_symlink("other", folder / "out.h");
         else
-            std::filesystem::create_hard_link(folder / "other", folder / "out.h");
+            fs::create_hard_link(folder / "other", folder / "out.h");
         ASSERT_TRUE(pixmar::write_whole_file((folder / "out.h").string(), {'n', 'e', 'w'}));
-        EXPECT_FALSE(std::filesystem::is_symlink(folder / "out.h"));
+        EXPECT_FALSE(fs::is_symlink(folder / "out.h"));
         EXPECT_EQ(read_file(folder / "out.h"), "new");
         EXPECT_EQ(read_file(folder / "other"), "old");
+        EXPECT_EQ(fs::status(folder / "out.h").permissions(), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     }
+    ScratchFolder folder;
+    ASSERT_EQ(mkfifo((folder / "pipe.h").c_str(), 0600), 0);
+    ASSERT_TRUE(pixmar::write_whole_file((folder / "pipe.h").string(), {'n', 'e', 'w'}));
+    EXPECT_TRUE(fs::is_regular_file(folder / "pipe.h"));
+    EXPECT_EQ(read_file(folder / "pipe.h"), "new");
 }
 #endif
 

@@ -288,6 +288,48 @@ TEST(ProcessEdges, AReplacedHeaderKeepsItsOwnerGroupModeAndAttributes)
 }
 #endif
 
+// Where the commit meets the system: an older header whose status cannot be
+// read is not taken for no header (the run fails and keeps it), and a first
+// header takes its name in one step, so a run killed where a header would be
+// renamed is never killed with a temporary file: a first header is not
+// renamed at all. strace injects the error and the signal.
+TEST(ProcessEdges, TheCommitTakesNoErrorForNoHeaderAndNamesAFirstHeaderInOneStep)
+{
+#ifdef PIXMAR_EMULATOR
+    GTEST_SKIP() << "strace would see the emulator's calls, not the tool's";
+#endif
+    if (wait_status(spawn_shell("command -v strace >/dev/null")) != 0)
+        GTEST_SKIP() << "needs strace";
+    struct CommitCase {
+        const char* name;
+        bool older;  // an older header is there
+        const char* trace;
+        int status;
+        const char* last_line;
+    };
+    const CommitCase cases[] = {
+        {"an error reading the older header's status", true,
+         "-P in.bmp.h -e trace=newfstatat -e inject=newfstatat:error=EIO:when=2", 6, "ERROR: error writing file: in.bmp.h\n"},
+        {"killed at any rename", false, "-e trace=rename,renameat,renameat2 -e inject=rename,renameat,renameat2:signal=SIGKILL",
+         0, "Done.\n"},
+    };
+    ScratchFolder reference;
+    write_file(reference / "in.bmp", make_bitmap(6, 2, [](auto x, auto) { return x % 2 ? kRed : kBlue; }));
+    ASSERT_EQ(reference.run({"in.bmp"}).status, 0);
+    for (const CommitCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScratchFolder folder;
+        fs::copy_file(reference / "in.bmp", folder / "in.bmp");
+        if (c.older)
+            write_file(folder / "in.bmp.h", {'o', 'l', 'd'});
+        const RunResult run = folder.run({"in.bmp"}, std::string("exec strace -o /dev/null ") + c.trace + " ");
+        EXPECT_EQ(run.status, c.status);
+        EXPECT_EQ(run.out.substr(run.out.rfind('\n', run.out.size() - 2) + 1), c.last_line);
+        EXPECT_EQ(folder.names(), (std::vector<std::string>{"in.bmp", "in.bmp.h"}));
+        EXPECT_EQ(read_file(folder / "in.bmp.h"), c.older ? "old" : read_file(reference / "in.bmp.h"));
+    }
+}
+
 // A run that cannot go on says why, with its documented status, and leaves
 // nothing: a header name too long for its folder or for the system's path
 // limit fails as an opening, before anything is written; a regular file
