@@ -55,7 +55,8 @@ bool bytes_until_end(std::FILE* file, std::uint64_t& count);
 // closing the console) removes it before the process ends by that
 // interruption. On Linux, where the file system allows it, it has no name
 // until it is committed, so that nothing at all is left when the process is
-// killed or the power fails. One at a time; nullptr when it cannot be made.
+// killed or the power fails. One at a time; nullptr when it cannot be made,
+// std::bad_alloc (on POSIX) when memory for its stream cannot be had.
 std::FILE* create_new_file(const std::string& target);
 
 // Closes the file made by create_new_file and moves it over `target` in one

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -405,11 +406,14 @@ std::FILE* create_new_file(const std::string& target)
     }
     std::FILE* file = fd < 0 ? nullptr : fdopen(fd, "wb");
     if (!file) {
+        const bool no_memory = fd >= 0 && errno == ENOMEM;
         if (fd >= 0)
             close(fd);
         if (new_file.named)
             unlinkat(new_file.folder, new_file.temporary, 0);
         end_new_file();
+        if (no_memory)
+            throw std::bad_alloc();  // the run's memory message, not an opening error
         errno = EACCES;
         return nullptr;
     }
@@ -421,7 +425,15 @@ std::FILE* create_new_file(const std::string& target)
 
 bool commit_new_file(std::FILE* file)
 {
-    const Identity identity = give_older_identity(fileno(file));
+    Identity identity = Identity::failed;
+    try {
+        identity = give_older_identity(fileno(file));
+    } catch (...) {
+        // Memory that runs out while the older header's identity is copied
+        // leaves no file behind either.
+        discard_new_file(file);
+        throw;
+    }
     bool done = identity != Identity::failed && std::fflush(file) == 0;
     // From naming to renaming, no signal ends the run half-way: one that
     // arrives meanwhile ends it just after, with the new header in place.

@@ -181,6 +181,8 @@ const rows = [
     { label: 'a GIF that cannot be decoded', file: 'gif.bmp', bytes: () => Buffer.from('GIF89a, not a bitmap'),
       problem: 'gif.bmp: a GIF image that cannot be decoded: damaged or unsupported.' },
     { label: 'not a bitmap', file: 'text.bmp', bytes: () => Buffer.from('Hello, not a bitmap') },
+    { label: 'too large for the page', file: 'huge.bmp', bytes: () => bitmap(2, 1, noise, { patch: { 18: 30000, 22: 30000 } }),
+      problem: 'huge.bmp is 30000 x 30000 pixels: its header would be larger than this page can hold. Convert it with the command line.' },
     { label: 'too short for a header', file: 'short.bmp', bytes: () => Buffer.from('BM') },
     { label: 'info header cut short', file: 'cut.bmp', bytes: () => bitmap(4, 2, bars).subarray(0, 30) },
     { label: 'pixels cut short', file: 'pixels.bmp', bytes: () => bitmap(4, 2, bars).subarray(0, 60) },
