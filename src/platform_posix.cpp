@@ -286,14 +286,28 @@ bool attribute_value(const std::string& path, const char* name, std::vector<char
     return read >= 0;
 }
 
-// Takes every right from the owning group's entry of an ACL in its stored
-// form: a 4-byte version, then entries of a 16-bit tag (4: the owning group),
-// 16-bit permissions and a 32-bit id, little-endian.
+// For a group that cannot be kept: takes every right from the owning group's
+// entry of an ACL in its stored form (a 4-byte version, then entries of a
+// 16-bit tag, 16-bit permissions and a 32-bit id, little-endian), and caps
+// the others' entry at what that group had (its entry under the mask), so
+// that a member of the older group, now one of the others, gains nothing.
 void deny_owning_group(std::vector<char>& acl)
 {
+    constexpr char kOwningGroup = 0x04, kMask = 0x10, kOthers = 0x20;
+    char group = 0, mask = 7;
     for (std::size_t at = 4; at + 8 <= acl.size(); at += 8) {
-        if (acl[at] == 4 && acl[at + 1] == 0)
+        if (acl[at + 1] == 0 && acl[at] == kOwningGroup)
+            group = acl[at + 2];
+        if (acl[at + 1] == 0 && acl[at] == kMask)
+            mask = acl[at + 2];
+    }
+    for (std::size_t at = 4; at + 8 <= acl.size(); at += 8) {
+        if (acl[at + 1] != 0)
+            continue;
+        if (acl[at] == kOwningGroup)
             acl[at + 2] = acl[at + 3] = 0;
+        if (acl[at] == kOthers)
+            acl[at + 2] = char(acl[at + 2] & group & mask);
     }
 }
 
@@ -356,10 +370,12 @@ Identity give_older_identity(int fd)
         return found ? Identity::replacing : Identity::first;
     }
     // Root keeps both; a member of the older header's group keeps the group,
-    // as sed -i does. A group that cannot be kept is given nothing: never
-    // access the older header did not give it.
+    // as sed -i does. A group that cannot be kept is given nothing, and the
+    // others no more than it had: its members are others now, and gain no
+    // access the older header did not give them.
     const bool group_kept = fchown(fd, older.st_uid, older.st_gid) == 0 || fchown(fd, uid_t(-1), older.st_gid) == 0;
-    const mode_t mode = older.st_mode & (group_kept ? 0777 : 0707);
+    const mode_t group = (older.st_mode >> 3) & 07;
+    const mode_t mode = group_kept ? older.st_mode & 0777 : (older.st_mode & 0700) | (older.st_mode & group);
     return fchmod(fd, mode) == 0 && copy_extended_attributes(fd, group_kept) ? Identity::replacing : Identity::failed;
 }
 

@@ -259,6 +259,9 @@ TEST(ProcessEdges, AReplacedHeaderKeepsItsOwnerGroupModeAndAttributes)
         {"--reuid=1002 --regid=100 --groups=1500", 1001, 1500, 0660, false, 1500, 0660, 0},
         {"--reuid=1002 --regid=100 --clear-groups", 1002, 1500, 0664, false, 100, 0604, 0},
         {"--reuid=1002 --regid=100 --clear-groups", 1002, 1500, 0664, true, 100, 0664, 0},
+        // The older group may not read, the others may: the others lose what the group did not have.
+        {"--reuid=1002 --regid=100 --clear-groups", 1002, 1500, 0604, false, 100, 0600, 0},
+        {"--reuid=1002 --regid=100 --clear-groups", 1002, 1500, 0606, true, 100, 0600, 0},
     };
     const SharedFolder folder;
     const fs::path header = folder.path() / "in.bmp.h";
@@ -281,7 +284,7 @@ TEST(ProcessEdges, AReplacedHeaderKeepsItsOwnerGroupModeAndAttributes)
         EXPECT_EQ(info.st_gid, c.new_gid);
         EXPECT_EQ(info.st_mode & 0777, c.new_mode) << std::oct << (info.st_mode & 0777);
         EXPECT_EQ(attribute(header, "system.posix_acl_access"),
-                  c.acl ? acl_denying_user_1003(c.mode, c.new_group) : std::vector<std::uint8_t>{});
+                  c.acl ? acl_denying_user_1003(c.new_mode, c.new_group) : std::vector<std::uint8_t>{});
         const std::vector<std::uint8_t> art = {'a', 'r', 't'};
         EXPECT_EQ(attribute(header, "user.pixmar.test"), c.acl ? art : std::vector<std::uint8_t>{});
     }
