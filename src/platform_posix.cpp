@@ -342,8 +342,33 @@ bool copy_extended_attributes(int fd, bool group_kept)
     // the older one did not have.
     return has_acl || fremovexattr(fd, kAccessAcl) == 0 || errno == ENODATA || errno == ENOTSUP;
 }
+
+// Gives a new file what the folder's default ACL gives a file created with
+// mode 0666 there: each entry of the default ACL, the owner's, the mask's (or
+// without one the owning group's) and the others' cut to read and write.
+// False when the folder has no default ACL (the umask then applies) or it
+// cannot be given.
+bool give_folder_default_acl(int fd)
+{
+    const std::string folder = link_to_descriptor(new_file.folder);
+    const std::string path = access(folder.c_str(), F_OK) == 0 ? folder : folder_of(new_file.target) + ".";
+    std::vector<char> acl;
+    if (!attribute_value(path, "system.posix_acl_default", acl) || acl.size() < 4)
+        return false;
+    constexpr char kOwner = 0x01, kOwningGroup = 0x04, kMask = 0x10, kOthers = 0x20;
+    bool has_mask = false;
+    for (std::size_t at = 4; at + 8 <= acl.size(); at += 8)
+        has_mask = has_mask || (acl[at + 1] == 0 && acl[at] == kMask);
+    for (std::size_t at = 4; at + 8 <= acl.size(); at += 8) {
+        const char tag = acl[at + 1] == 0 ? acl[at] : 0;
+        if (tag == kOwner || tag == kOthers || tag == (has_mask ? kMask : kOwningGroup))
+            acl[at + 2] = char(acl[at + 2] & 06);
+    }
+    return fsetxattr(fd, kAccessAcl, acl.data(), acl.size(), 0) == 0;
+}
 #else
 bool copy_extended_attributes(int, bool) { return true; }
+bool give_folder_default_acl(int) { return false; }
 #endif
 
 enum class Identity { failed, first, replacing };
@@ -361,11 +386,13 @@ Identity give_older_identity(int fd)
     if (!found && errno != ENOENT)
         return Identity::failed;
     if (!found || !S_ISREG(older.st_mode)) {
-        // The umask can only be read by setting it; a one-pass program does
-        // so once, with no other thread to see the moment in between.
+        // What any new file created with mode 0666 gets there: the folder's
+        // default ACL where it has one, otherwise 0666 less the umask. The
+        // umask can only be read by setting it; a one-pass program does so
+        // once, with no other thread to see the moment in between.
         const mode_t mask = umask(0);
         umask(mask);
-        if (fchmod(fd, 0666 & ~mask) != 0)
+        if (!give_folder_default_acl(fd) && fchmod(fd, 0666 & ~mask) != 0)
             return Identity::failed;
         return found ? Identity::replacing : Identity::first;
     }

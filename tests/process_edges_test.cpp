@@ -333,6 +333,36 @@ TEST(ProcessEdges, TheCommitTakesNoErrorForNoHeaderAndNamesAFirstHeaderInOneStep
     }
 }
 
+#ifdef __linux__
+// A new header gets what any file created with mode 0666 gets in its folder:
+// under a default ACL (user 1004 may write, the others nothing), that ACL cut
+// to read and write, never 0666 less the umask over it.
+TEST(ProcessEdges, ANewHeaderGetsWhatTheFolderGivesANewFile)
+{
+    ScratchFolder folder;
+    std::vector<std::uint8_t> acl(4 + 5 * 8, 0);
+    put_u32(acl, 0, 2);
+    const std::uint32_t entries[5][3] = {{0x01, 7, ~0u}, {0x02, 6, 1004}, {0x04, 4, ~0u}, {0x10, 7, ~0u}, {0x20, 0, ~0u}};
+    for (std::size_t i = 0; i < 5; ++i) {
+        put_u16(acl, 4 + 8 * i, entries[i][0]);
+        put_u16(acl, 6 + 8 * i, entries[i][1]);
+        put_u32(acl, 8 + 8 * i, entries[i][2]);
+    }
+    if (setxattr(folder.path().c_str(), "system.posix_acl_default", acl.data(), acl.size(), 0) != 0)
+        GTEST_SKIP() << "this file system keeps no ACLs";
+    write_file(folder / "in.bmp", make_bitmap(4, 2, [](auto, auto) { return kRed; }));
+    ASSERT_EQ(wait_status(spawn_shell("cd \"$1\" && umask 022 && : >reference && exec \"$2\" in.bmp >/dev/null",
+                                      {folder.path().string(), PIXMAR_EXE})), 0);
+    const std::vector<std::uint8_t> given = attribute(folder / "reference", "system.posix_acl_access");
+    EXPECT_FALSE(given.empty());
+    EXPECT_EQ(attribute(folder / "in.bmp.h", "system.posix_acl_access"), given);
+    struct stat header, reference;
+    ASSERT_EQ(stat((folder / "in.bmp.h").c_str(), &header), 0);
+    ASSERT_EQ(stat((folder / "reference").c_str(), &reference), 0);
+    EXPECT_EQ(header.st_mode & 0777, reference.st_mode & 0777) << std::oct << (header.st_mode & 0777);
+}
+#endif
+
 // A run that cannot go on says why, with its documented status, and leaves
 // nothing: a header name too long for its folder or for the system's path
 // limit fails as an opening, before anything is written; a regular file
