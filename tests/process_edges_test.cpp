@@ -325,7 +325,8 @@ TEST(ProcessEdges, TheCommitTakesNoErrorForNoHeaderAndNamesAFirstHeaderInOneStep
         fs::copy_file(reference / "in.bmp", folder / "in.bmp");
         if (c.older)
             write_file(folder / "in.bmp.h", {'o', 'l', 'd'});
-        const RunResult run = folder.run({"in.bmp"}, std::string("exec strace -o /dev/null ") + c.trace + " ");
+        // LeakSanitizer cannot work under ptrace, and says so; the rest of a sanitizer build's checks stay.
+        const RunResult run = folder.run({"in.bmp"}, std::string("exec env ASAN_OPTIONS=detect_leaks=0 strace -o /dev/null ") + c.trace + " ");
         EXPECT_EQ(run.status, c.status);
         EXPECT_EQ(run.out.substr(run.out.rfind('\n', run.out.size() - 2) + 1), c.last_line);
         EXPECT_EQ(folder.names(), (std::vector<std::string>{"in.bmp", "in.bmp.h"}));
