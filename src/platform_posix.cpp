@@ -16,6 +16,8 @@
 #include <unistd.h>
 
 #ifdef __linux__
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/xattr.h>
 #endif
 
@@ -415,6 +417,23 @@ bool link_as_target(int fd)
                                      AT_SYMLINK_FOLLOW) == 0;
 }
 
+// True when names can be added to the folder `path` but not removed
+// (chattr +a): an older header there could never be replaced, and a new
+// file with a temporary name would stay behind under it.
+bool append_only_folder([[maybe_unused]] const std::string& path)
+{
+#ifdef __linux__
+    const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC);
+    int flags = 0;
+    const bool append_only = fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 && (flags & FS_APPEND_FL) != 0;
+    if (fd >= 0)
+        close(fd);
+    return append_only;
+#else
+    return false;
+#endif
+}
+
 }  // namespace
 
 std::FILE* create_new_file(const std::string& target)
@@ -430,6 +449,11 @@ std::FILE* create_new_file(const std::string& target)
     new_file.folder = open(folder.empty() ? "." : folder.c_str(), kFolderFlags);
     if (new_file.folder < 0)
         return nullptr;
+    if (append_only_folder(folder.empty() ? "." : folder)) {
+        end_new_file();
+        errno = EPERM;
+        return nullptr;
+    }
     // Private while it is written (0600, which the umask can only narrow):
     // its final owner and mode are set just before it takes the target's name.
     int fd = -1;
