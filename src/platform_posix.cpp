@@ -279,11 +279,26 @@ std::string older_target()
     return access(folder.c_str(), F_OK) == 0 ? folder + "/" + new_file.name : new_file.target;
 }
 
-bool attribute_value(const std::string& path, const char* name, std::vector<char>& value)
+// Where extended attributes are read: an open descriptor, or else a path.
+struct AttributeSource {
+    int fd = -1;
+    std::string path;
+
+    ssize_t list(char* names, std::size_t size) const
+    {
+        return fd >= 0 ? flistxattr(fd, names, size) : listxattr(path.c_str(), names, size);
+    }
+    ssize_t get(const char* name, void* value, std::size_t size) const
+    {
+        return fd >= 0 ? fgetxattr(fd, name, value, size) : getxattr(path.c_str(), name, value, size);
+    }
+};
+
+bool attribute_value(const AttributeSource& source, const char* name, std::vector<char>& value)
 {
-    const ssize_t size = getxattr(path.c_str(), name, nullptr, 0);
+    const ssize_t size = source.get(name, nullptr, 0);
     value.resize(size > 0 ? std::size_t(size) : 0);
-    const ssize_t read = size < 0 ? -1 : getxattr(path.c_str(), name, value.data(), value.size());
+    const ssize_t read = size < 0 ? -1 : source.get(name, value.data(), value.size());
     value.resize(read > 0 ? std::size_t(read) : 0);
     return read >= 0;
 }
@@ -313,17 +328,16 @@ void deny_owning_group(std::vector<char>& acl)
     }
 }
 
-// Copies the older target's access ACL and its user. attributes onto the new
+// Copies the access ACL and the user. attributes of `source` onto the new
 // file. False when the ACL cannot be copied: replacing the header would then
 // widen who may read it.
-bool copy_extended_attributes(int fd, bool group_kept)
+bool copy_attributes_from(const AttributeSource& older, int fd, bool group_kept)
 {
-    const std::string older = older_target();
     std::vector<char> names, value;
-    ssize_t size = listxattr(older.c_str(), nullptr, 0);
+    ssize_t size = older.list(nullptr, 0);
     if (size > 0) {
         names.resize(std::size_t(size));
-        size = listxattr(older.c_str(), names.data(), names.size());
+        size = older.list(names.data(), names.size());
     }
     if (size < 0)
         return errno == ENOTSUP;  // a file system without them: there is nothing to copy
@@ -345,6 +359,24 @@ bool copy_extended_attributes(int fd, bool group_kept)
     return has_acl || fremovexattr(fd, kAccessAcl) == 0 || errno == ENODATA || errno == ENOTSUP;
 }
 
+// Copies the older target's access ACL and user. attributes onto the new
+// file, all read from the very file whose status `older` is: opened once
+// through the folder's descriptor, and refused when another file has taken
+// its name meanwhile. Where the running user may not read it, they are read
+// through its path in the folder, as /proc shows the folder's descriptor.
+bool copy_extended_attributes(int fd, bool group_kept, const struct stat& older)
+{
+    AttributeSource source{-1, older_target()};
+    source.fd = openat(new_file.folder, new_file.name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    struct stat opened;
+    const bool same = source.fd < 0 ||
+                      (fstat(source.fd, &opened) == 0 && opened.st_dev == older.st_dev && opened.st_ino == older.st_ino);
+    const bool copied = same && copy_attributes_from(source, fd, group_kept);
+    if (source.fd >= 0)
+        close(source.fd);
+    return copied;
+}
+
 // Gives a new file what the folder's default ACL gives a file created with
 // mode 0666 there: each entry of the default ACL, the owner's, the mask's (or
 // without one the owning group's) and the others' cut to read and write.
@@ -355,7 +387,7 @@ bool give_folder_default_acl(int fd)
     const std::string folder = link_to_descriptor(new_file.folder);
     const std::string path = access(folder.c_str(), F_OK) == 0 ? folder : folder_of(new_file.target) + ".";
     std::vector<char> acl;
-    if (!attribute_value(path, "system.posix_acl_default", acl) || acl.size() < 4)
+    if (!attribute_value(AttributeSource{-1, path}, "system.posix_acl_default", acl) || acl.size() < 4)
         return false;
     constexpr char kOwner = 0x01, kOwningGroup = 0x04, kMask = 0x10, kOthers = 0x20;
     bool has_mask = false;
@@ -369,7 +401,7 @@ bool give_folder_default_acl(int fd)
     return fsetxattr(fd, kAccessAcl, acl.data(), acl.size(), 0) == 0;
 }
 #else
-bool copy_extended_attributes(int, bool) { return true; }
+bool copy_extended_attributes(int, bool, const struct stat&) { return true; }
 bool give_folder_default_acl(int) { return false; }
 #endif
 
@@ -405,7 +437,7 @@ Identity give_older_identity(int fd)
     const bool group_kept = fchown(fd, older.st_uid, older.st_gid) == 0 || fchown(fd, uid_t(-1), older.st_gid) == 0;
     const mode_t group = (older.st_mode >> 3) & 07;
     const mode_t mode = group_kept ? older.st_mode & 0777 : (older.st_mode & 0700) | (older.st_mode & group);
-    return fchmod(fd, mode) == 0 && copy_extended_attributes(fd, group_kept) ? Identity::replacing : Identity::failed;
+    return fchmod(fd, mode) == 0 && copy_extended_attributes(fd, group_kept, older) ? Identity::replacing : Identity::failed;
 }
 
 // Gives the unnamed file the target's name in one step, where there was no
