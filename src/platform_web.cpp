@@ -147,20 +147,7 @@ void remove_web_files()
     expected_output = 0;
 }
 
-void expect_web_output(std::size_t size, bool now)
-{
-    expected_output = size;
-    if (!now || new_file_bytes.capacity() >= size)
-        return;
-    try {
-        // Writing every byte makes the system give the memory now, not page by
-        // page while the header is written.
-        new_file_bytes.resize(size);
-        new_file_bytes.clear();
-    } catch (const std::bad_alloc&) {
-        new_file_bytes = std::vector<std::uint8_t>();  // the conversion will say so
-    }
-}
+void expect_web_output(std::size_t size) { expected_output = size; }
 
 void prepare_process() {}
 
@@ -194,16 +181,12 @@ bool bytes_until_end(std::FILE* file, std::uint64_t& count)
     return fseeko(file, position, SEEK_SET) == 0;
 }
 
-// The header's storage is taken whole at once (or was, by expect_web_output),
-// so that it is never copied as it grows; when it cannot be had, the run
-// ends with the memory message.
+// The header's storage is taken whole at once, so that it is never copied as
+// it grows; when it cannot be had, the run ends with the memory message.
 std::FILE* create_new_file(const std::string& target)
 {
-    if (new_file_bytes.capacity() < expected_output) {
-        new_file_bytes = std::vector<std::uint8_t>();
-        new_file_bytes.reserve(expected_output);
-    }
-    new_file_bytes.clear();
+    new_file_bytes = std::vector<std::uint8_t>();
+    new_file_bytes.reserve(expected_output);
     expected_output = 0;
     new_file_target = target;
     return open_stream(&new_file_bytes, "wb");

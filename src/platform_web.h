@@ -29,9 +29,7 @@ void name_page_file(const std::string& name, std::uint64_t size);
 void remove_web_files();
 
 // Storage the next file created for writing takes at once: the header's
-// expected size, so that it is not copied as it grows. With `now`, the
-// storage is taken and its memory made the module's at once, while the page
-// still reads the bitmap, instead of page by page while the header is written.
-void expect_web_output(std::size_t size, bool now = false);
+// expected size, so that it is not copied as it grows.
+void expect_web_output(std::size_t size);
 
 }  // namespace pixmar

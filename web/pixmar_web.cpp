@@ -7,7 +7,6 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <cstring>
 #include <new>
 #include <string>
 #include <vector>
@@ -16,7 +15,6 @@
 #include "converter.h"
 #include "header_reader.h"
 #include "image_bitmap.h"
-#include "memory.h"
 #include "platform_web.h"
 #include "preview.h"
 
@@ -57,19 +55,6 @@ EMSCRIPTEN_KEEPALIVE double pixmar_file_size(const char* name)
 {
     std::size_t size = 0;
     return pixmar::web_file(name, size) ? double(size) : -1;
-}
-
-// Makes ready, while the page reads the bitmap, what converting it takes:
-// storage for a header of `header_bytes`, and memory for a pixel buffer of
-// `pixel_bytes`, written once so that the system gives it now. The pixel
-// buffer's memory is freed again for the converter's own allocation to take.
-EMSCRIPTEN_KEEPALIVE void pixmar_prepare(double header_bytes, double pixel_bytes)
-{
-    pixmar::expect_web_output(std::size_t(header_bytes), true);
-    if (std::uint8_t* pixels = pixmar::allocate_block(std::size_t(pixel_bytes))) {
-        std::memset(pixels, 0, std::size_t(pixel_bytes));
-        pixmar::release_block(pixels);
-    }
 }
 
 // Names the file that the page holds as Module.pageFile, of `size` bytes.

@@ -240,10 +240,7 @@ async function convert(data, post)
             // While the browser reads the file, the module makes the memory
             // for the bitmap, its pixels and its header ready.
             // The bitmap stays in the worker's memory, read from there by the converter.
-            const reading = whole ? null : data.file.arrayBuffer();
-            if (kind === 'BMP')
-                pixmar.ccall('pixmar_prepare', null, ['number', 'number'], [headerBytes(width, height), width * height * 3]);
-            pixmar.pageFile = whole || new Uint8Array(await reading);
+            pixmar.pageFile = whole || new Uint8Array(await data.file.arrayBuffer());
             pixmar.ccall('pixmar_name_page_file', null, ['string', 'number'], [bitmap, pixmar.pageFile.length]);
         }
         notes = made ? made.notes : '';
