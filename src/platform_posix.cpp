@@ -360,21 +360,12 @@ bool copy_attributes_from(const AttributeSource& older, int fd, bool group_kept)
 }
 
 // Copies the older target's access ACL and user. attributes onto the new
-// file, all read from the very file whose status `older` is: opened once
-// through the folder's descriptor, and refused when another file has taken
-// its name meanwhile. Where the running user may not read it, they are read
-// through its path in the folder, as /proc shows the folder's descriptor.
-bool copy_extended_attributes(int fd, bool group_kept, const struct stat& older)
+// file: from `older_fd`, the open older target whose owner and mode were
+// read, or, where the running user may not read it, through its path in the
+// folder, as /proc shows the folder's descriptor.
+bool copy_extended_attributes(int fd, bool group_kept, int older_fd)
 {
-    AttributeSource source{-1, older_target()};
-    source.fd = openat(new_file.folder, new_file.name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    struct stat opened;
-    const bool same = source.fd < 0 ||
-                      (fstat(source.fd, &opened) == 0 && opened.st_dev == older.st_dev && opened.st_ino == older.st_ino);
-    const bool copied = same && copy_attributes_from(source, fd, group_kept);
-    if (source.fd >= 0)
-        close(source.fd);
-    return copied;
+    return copy_attributes_from(AttributeSource{older_fd, older_fd >= 0 ? std::string() : older_target()}, fd, group_kept);
 }
 
 // Gives a new file what the folder's default ACL gives a file created with
@@ -401,23 +392,17 @@ bool give_folder_default_acl(int fd)
     return fsetxattr(fd, kAccessAcl, acl.data(), acl.size(), 0) == 0;
 }
 #else
-bool copy_extended_attributes(int, bool, const struct stat&) { return true; }
+bool copy_extended_attributes(int, bool, int) { return true; }
 bool give_folder_default_acl(int) { return false; }
 #endif
 
 enum class Identity { failed, first, replacing };
 
-// Gives the new file what the older target has (owner and group where the
-// running user may set them, permission bits, ACL and user. attributes), or
-// the permission bits of a newly created file where there is none (or it is
-// no regular file: a FIFO, socket or device is replaced by a regular file).
-// Only "no such file" means there is none: an older header whose status
-// cannot be read fails, so that it is never replaced as if it were not there.
-Identity give_older_identity(int fd)
+// Gives the new file the identity of the older target whose status is
+// `older` (as read from `older_fd` where that is open): see give_older_identity.
+Identity give_identity_of(int fd, int older_fd, bool found, struct stat& older)
 {
-    struct stat older;
-    const bool found = fstatat(new_file.folder, new_file.name.c_str(), &older, 0) == 0;
-    if (!found && errno != ENOENT)
+    if (older_fd >= 0 && fstat(older_fd, &older) != 0)
         return Identity::failed;
     if (!found || !S_ISREG(older.st_mode)) {
         // What any new file created with mode 0666 gets there: the folder's
@@ -437,7 +422,32 @@ Identity give_older_identity(int fd)
     const bool group_kept = fchown(fd, older.st_uid, older.st_gid) == 0 || fchown(fd, uid_t(-1), older.st_gid) == 0;
     const mode_t group = (older.st_mode >> 3) & 07;
     const mode_t mode = group_kept ? older.st_mode & 0777 : (older.st_mode & 0700) | (older.st_mode & group);
-    return fchmod(fd, mode) == 0 && copy_extended_attributes(fd, group_kept, older) ? Identity::replacing : Identity::failed;
+    return fchmod(fd, mode) == 0 && copy_extended_attributes(fd, group_kept, older_fd) ? Identity::replacing : Identity::failed;
+}
+
+// Gives the new file what the older target has (owner and group where the
+// running user may set them, permission bits, ACL and user. attributes), or
+// the permission bits of a newly created file where there is none (or it is
+// no regular file: a FIFO, socket or device is replaced by a regular file).
+// Only "no such file" means there is none: an older header whose status
+// cannot be read fails, so that it is never replaced as if it were not there.
+Identity give_older_identity(int fd)
+{
+    struct stat older;
+    const bool found = fstatat(new_file.folder, new_file.name.c_str(), &older, 0) == 0;
+    if (!found && errno != ENOENT)
+        return Identity::failed;
+    // A regular older target is opened once, through the folder, and its
+    // owner, mode, ACL and attributes are all read from that one file, even
+    // when another run replaces it meanwhile. One the running user may not
+    // read keeps the status just read.
+    const int older_fd = found && S_ISREG(older.st_mode)
+                             ? openat(new_file.folder, new_file.name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)
+                             : -1;
+    const Identity identity = give_identity_of(fd, older_fd, found, older);
+    if (older_fd >= 0)
+        close(older_fd);
+    return identity;
 }
 
 // Gives the unnamed file the target's name in one step, where there was no
