@@ -10,7 +10,7 @@
 // run's lines, its status, the header's bytes, what
 // was done to the picture, and how long each step took), refused (why the
 // file was not converted), preview (the two pictures as bitmaps and the PSNR
-// line) or previewFailed.
+// line) or previewFailed; a single file's header also comes as headerBlob.
 'use strict';
 
 let lines = [];
@@ -90,13 +90,12 @@ async function readInto(pixmar, name, file)
     }
 }
 
-// A copy of the file `name` of the module, which the page then takes without
-// a copy of its own.
-function take(pixmar, name)
+// The bytes of the file `name` of the module, as they lie in its memory.
+function view(pixmar, name)
 {
     const size = pixmar.ccall('pixmar_file_size', 'number', ['string'], [name]);
     const at = pixmar.ccall('pixmar_file_bytes', 'number', ['string'], [name]) >>> 0;
-    return pixmar.HEAPU8.slice(at, at + size);
+    return pixmar.HEAPU8.subarray(at, at + size);
 }
 
 // A 32-bit little-endian field of a bitmap's headers (0 past the end).
@@ -269,12 +268,16 @@ async function convert(data, post)
         post(converted);
         return;
     }
-    converted.header = take(pixmar, bitmap + '.h');
+    // A copy that the page takes without a copy of its own, to show at once.
+    converted.header = view(pixmar, bitmap + '.h').slice();
     timed('take');
     converted.sentAt = now();
     post(converted, [converted.header.buffer]);
     if (data.preview === false)
         return;
+    // The header again as a Blob for Download and Copy: making one copies it,
+    // which is done here rather than on the page's thread.
+    post({ type: 'headerBlob', header: new Blob([view(pixmar, bitmap + '.h')], { type: 'text/plain' }) });
 
     await yieldTurn();
     if (stale())
