@@ -18,11 +18,15 @@ std::uint8_t clamp_rounded(double value)
     return std::uint8_t(rounded < 0 ? 0 : rounded > 255 ? 255 : rounded);
 }
 
+std::uint8_t blue_of(int y, double cb) { return clamp_rounded(y + 1.772 * cb); }
+std::uint8_t green_of(int y, double cb, double cr) { return clamp_rounded(y - 0.344136 * cb - 0.714136 * cr); }
+std::uint8_t red_of(int y, double cr) { return clamp_rounded(y + 1.402 * cr); }
+
 void decode_pixel(int y, double cb, double cr, std::uint8_t* bgr)
 {
-    bgr[0] = clamp_rounded(y + 1.772 * cb);
-    bgr[1] = clamp_rounded(y - 0.344136 * cb - 0.714136 * cr);
-    bgr[2] = clamp_rounded(y + 1.402 * cr);
+    bgr[0] = blue_of(y, cb);
+    bgr[1] = green_of(y, cb, cr);
+    bgr[2] = red_of(y, cr);
 }
 
 double psnr_of(double squared_error, std::uint64_t samples)
@@ -45,9 +49,9 @@ void decode_pixel_pair(std::uint32_t word, std::uint8_t* left, std::uint8_t* rig
 namespace {
 
 // Blue depends on luma and Cb alone, and red on luma and Cr alone: each is
-// looked up in a table of every pair, computed by the same expression as
-// decode_pixel, so a picture of millions of pixels decodes to the same bytes
-// with far less arithmetic. Green depends on all three and is computed.
+// looked up in a table of every pair, made by decode_pixel's own functions,
+// so a picture of millions of pixels decodes to the same bytes with far less
+// arithmetic. Green depends on all three and is computed.
 struct ChromaTables {
     std::uint8_t blue[256][256];  // [Cb][Y]
     std::uint8_t red[256][256];   // [Cr][Y]
@@ -57,8 +61,8 @@ void fill_chroma_tables(ChromaTables& tables)
 {
     for (int c = 0; c < 256; ++c) {
         for (int y = 0; y < 256; ++y) {
-            tables.blue[c][y] = clamp_rounded(y + 1.772 * (c - 128));
-            tables.red[c][y] = clamp_rounded(y + 1.402 * (c - 128));
+            tables.blue[c][y] = blue_of(y, double(c) - 128);
+            tables.red[c][y] = red_of(y, double(c) - 128);
         }
     }
 }
@@ -68,8 +72,8 @@ void decode_pair_from_tables(const ChromaTables& tables, std::uint32_t word, std
     const unsigned y0 = word >> 24, cb = (word >> 16) & 0xFF, y1 = (word >> 8) & 0xFF, cr = word & 0xFF;
     const double cb_term = double(cb) - 128, cr_term = double(cr) - 128;
     left[0] = tables.blue[cb][y0], right[0] = tables.blue[cb][y1];
-    left[1] = clamp_rounded(int(y0) - 0.344136 * cb_term - 0.714136 * cr_term);
-    right[1] = clamp_rounded(int(y1) - 0.344136 * cb_term - 0.714136 * cr_term);
+    left[1] = green_of(int(y0), cb_term, cr_term);
+    right[1] = green_of(int(y1), cb_term, cr_term);
     left[2] = tables.red[cr][y0], right[2] = tables.red[cr][y1];
 }
 
