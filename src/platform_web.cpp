@@ -1,10 +1,10 @@
 // The platform layer in WebAssembly, for the page (the build picks this file
 // when it compiles with emscripten): files are named blocks of the module's
-// memory (platform_web.h), or one file that stays in the page's memory, opened
-// as standard streams through fopencookie, so
-// the converter reads the page's bytes and writes its header where the page
-// takes it, with no file system in between. There are no users, signals or
-// disks here: what guards a file elsewhere has nothing to do.
+// memory (platform_web.h), or one file that stays in the page's own memory,
+// opened as standard streams through fopencookie, so that the converter reads
+// the page's bytes and writes its header where the page takes it, with no
+// file system in between. There are no users, signals or disks here: what
+// guards a file elsewhere has nothing to do.
 #include "platform.h"
 #include "platform_web.h"
 

@@ -1,6 +1,6 @@
 // The page's side of the platform layer in WebAssembly (platform_web.cpp):
-// files are named blocks of the module's memory. The page puts the bytes it
-// was given under a name, the programs read and write through platform.h as
+// files are named blocks of the module's memory, or the one file the page
+// holds in its own. The programs read and write through platform.h as
 // anywhere else, and the page takes what they wrote from memory.
 #pragma once
 

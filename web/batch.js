@@ -9,6 +9,8 @@
 
 let batch = null;           // the last batch: its files and rows
 const waiting = new Map();  // the batch's job in the worker -> what takes its answer
+let zipRun = 0;
+const zipAnswers = new Map();  // the same for zips
 
 // The most the headers of one batch may hold: the page keeps them, and the
 // zip made of them, at once.
@@ -171,5 +173,3 @@ $('download-all').addEventListener('click', () => {
     });
     worker.postMessage({ type: 'zip', run: job, entries });
 });
-let zipRun = 0;
-const zipAnswers = new Map();

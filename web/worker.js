@@ -1,16 +1,19 @@
 // Every job of the page, off the page's thread: reading the chosen file,
 // decoding an image and making it a 24-bit bitmap, the conversion itself (the
-// command line's own run), and the preview's pictures. One message in:
-// { type: 'job', run, file, name, magicPink, transparentPink, crop, asImage, preview, sentAt },
-// with batch set for the jobs of a batch, { type: 'cancel', run } to cancel
-// every older job, or { type: 'zip', run, entries } for the headers of a
-// batch in one zip (answered by zipped). A newer job cancels an older one at
-// its next step (answered by cancelled when it had not yet converted). Messages out, each with
+// command line's own run), and the preview's pictures.
+// Messages in:
+//   { type: 'job', run, file, name, magicPink, transparentPink, crop, asImage,
+//     preview, batch, sentAt }: one file; the jobs of a batch (batch set) come
+//     all at once and do not cancel one another;
+//   { type: 'cancel', run }: cancels every older job;
+//   { type: 'zip', run, entries }: the headers of a batch in one zip.
+// A newer job cancels an older one at its next step. Messages out, each with
 // its job's run: progress (a step and how far it has got), converted (the
-// run's lines, its status, the header's bytes, what
-// was done to the picture, and how long each step took), refused (why the
-// file was not converted), preview (the two pictures as bitmaps and the PSNR
-// line) or previewFailed; a single file's header also comes as headerBlob.
+// run's lines, its status, the header's bytes, what was done to the picture,
+// and how long each step took), refused (why the file was not converted),
+// cancelled, headerBlob (a single file's header again, as a Blob), preview
+// (the two pictures as bitmaps and the PSNR line) or previewFailed; and
+// zipped for a zip.
 'use strict';
 
 let lines = [];
@@ -70,26 +73,6 @@ function put(pixmar, name, bytes)
     return true;
 }
 
-// The file `name` of the module made of the chosen file's bytes, read into
-// the module's memory as they come; false when memory runs out. Throws when
-// the file cannot be read.
-async function readInto(pixmar, name, file)
-{
-    const at = pixmar.ccall('pixmar_make_file', 'number', ['string', 'number'], [name, file.size]) >>> 0;
-    if (at === 0 && file.size > 0)
-        return false;
-    const reader = file.stream().getReader();
-    for (let offset = 0; ;) {
-        const { done, value } = await reader.read();
-        if (done)
-            return true;
-        if (offset + value.length > file.size)
-            throw new DOMException('the file grew while it was read', 'NotReadableError');
-        pixmar.HEAPU8.set(value, at + offset);
-        offset += value.length;
-    }
-}
-
 // The bytes of the file `name` of the module, as they lie in its memory.
 function view(pixmar, name)
 {
@@ -126,7 +109,7 @@ async function makeBitmap(pixmar, data, kind, bitmap, whole)
         context.drawImage(image, 0, 0);
         rgba = context.getImageData(0, 0, width, height).data;
     } else {
-        if (!(whole ? put(pixmar, 'image', whole) : await readInto(pixmar, 'image', data.file)))
+        if (!put(pixmar, 'image', whole || new Uint8Array(await data.file.arrayBuffer())))
             return { problem: 'no memory' };
         width = pixmar.ccall('pixmar_image_width', 'number', ['string'], ['image']);
         height = pixmar.ccall('pixmar_image_height', 'number', ['string'], ['image']);
@@ -149,8 +132,6 @@ async function makeBitmap(pixmar, data, kind, bitmap, whole)
 // Gives the page's event loop a turn, so that a newer job can be seen.
 const yieldTurn = () => new Promise((resolve) => setTimeout(resolve));
 
-// The jobs of a batch come all at once and do not cancel one another; any
-// other job, or a cancel, cancels every older one.
 onmessage = ({ data }) => {
     if (data.type === 'zip') {
         queue = queue.then(() => zip(data));
@@ -214,7 +195,7 @@ async function convert(data, post)
     const noMemory = 'ERROR: not enough memory for the image';
     try {
         // A small file is read whole at once; of a large one, its first bytes
-        // tell what to make ready while the rest is read.
+        // tell what it is first, so that one too large is refused unread.
         const whole = data.file.size <= kReadWhole ? new Uint8Array(await data.file.arrayBuffer()) : null;
         const head = whole ? whole.subarray(0, 32) : new Uint8Array(await data.file.slice(0, 32).arrayBuffer());
         const kind = kindOf(head);
@@ -236,8 +217,6 @@ async function convert(data, post)
         if (!made) {
             if (kind === 'BMP' && tooLarge(width, height))
                 return refuse(tooLargeProblem(data.file.name, width, height));
-            // While the browser reads the file, the module makes the memory
-            // for the bitmap, its pixels and its header ready.
             // The bitmap stays in the worker's memory, read from there by the converter.
             pixmar.pageFile = whole || new Uint8Array(await data.file.arrayBuffer());
             pixmar.ccall('pixmar_name_page_file', null, ['string', 'number'], [bitmap, pixmar.pageFile.length]);
