@@ -211,21 +211,27 @@ TEST(ProcessEdges, AHeaderTheUserMayNotWriteIsNotReplaced)
 }
 
 #ifdef __linux__
-// An access ACL in its stored form (a version, then entries of tag,
-// permissions and id, little-endian) that gives user 1003 nothing and the
-// owner, the owning group (`group`) and others what `mode` gives them.
-std::vector<std::uint8_t> acl_denying_user_1003(mode_t mode, std::uint32_t group)
+// An ACL in its stored form: a version, then five entries of tag,
+// permissions and id, little-endian (owner, a named user, the owning group,
+// the mask, the others).
+std::vector<std::uint8_t> acl_of(const std::uint32_t (&entries)[5][3])
 {
     std::vector<std::uint8_t> acl(4 + 5 * 8, 0);
     put_u32(acl, 0, 2);
-    const std::uint32_t entries[5][3] = {{0x01, (mode >> 6) & 7, ~0u}, {0x02, 0, 1003}, {0x04, group, ~0u},
-                                         {0x10, (mode >> 3) & 7, ~0u}, {0x20, mode & 7, ~0u}};
     for (std::size_t i = 0; i < 5; ++i) {
         put_u16(acl, 4 + 8 * i, entries[i][0]);
         put_u16(acl, 6 + 8 * i, entries[i][1]);
         put_u32(acl, 8 + 8 * i, entries[i][2]);
     }
     return acl;
+}
+
+// An access ACL that gives user 1003 nothing and the owner, the owning group
+// (`group`) and others what `mode` gives them.
+std::vector<std::uint8_t> acl_denying_user_1003(mode_t mode, std::uint32_t group)
+{
+    return acl_of({{0x01, (mode >> 6) & 7, ~0u}, {0x02, 0, 1003}, {0x04, group, ~0u}, {0x10, (mode >> 3) & 7, ~0u},
+                   {0x20, mode & 7, ~0u}});
 }
 
 std::vector<std::uint8_t> attribute(const fs::path& path, const char* name)
@@ -352,14 +358,7 @@ TEST(ProcessEdges, TheCommitTakesNoErrorForNoHeaderAndNamesAFirstHeaderInOneStep
 TEST(ProcessEdges, ANewHeaderGetsWhatTheFolderGivesANewFile)
 {
     ScratchFolder folder;
-    std::vector<std::uint8_t> acl(4 + 5 * 8, 0);
-    put_u32(acl, 0, 2);
-    const std::uint32_t entries[5][3] = {{0x01, 7, ~0u}, {0x02, 6, 1004}, {0x04, 4, ~0u}, {0x10, 7, ~0u}, {0x20, 0, ~0u}};
-    for (std::size_t i = 0; i < 5; ++i) {
-        put_u16(acl, 4 + 8 * i, entries[i][0]);
-        put_u16(acl, 6 + 8 * i, entries[i][1]);
-        put_u32(acl, 8 + 8 * i, entries[i][2]);
-    }
+    const std::vector<std::uint8_t> acl = acl_of({{0x01, 7, ~0u}, {0x02, 6, 1004}, {0x04, 4, ~0u}, {0x10, 7, ~0u}, {0x20, 0, ~0u}});
     if (setxattr(folder.path().c_str(), "system.posix_acl_default", acl.data(), acl.size(), 0) != 0)
         GTEST_SKIP() << "this file system keeps no ACLs";
     write_file(folder / "in.bmp", make_bitmap(4, 2, [](auto, auto) { return kRed; }));
@@ -402,8 +401,7 @@ TEST(ProcessEdges, ARunThatCannotGoOnSaysWhyAndLeavesNothing)
         {long_name, "", "ERROR: error opening file: " + long_name + ".h\n", 6},
         {deep, "", "ERROR: error opening file: " + deep + ".h\n", 6},
     };
-    ScratchFolder source, traces;
-    write_file(source / "in.bmp", bitmap);
+    ScratchFolder traces;
     const bool traced = geteuid() == 0 && wait_status(spawn_shell("exec mount -t tracefs nodev \"$1\" 2>/dev/null",
                                                                   {traces.path().string()})) == 0;
     const ScopeGuard unmount([&] {
