@@ -271,8 +271,7 @@ for (const row of images) {
         const { page, status, header, problem, notes } = await convertInPage(path.join(folder, row.page || 'image.png'), row);
         assert.strictEqual(problem, row.problem || '');
         if (row.recipe) {
-            const recipe = fs.readFileSync(process.env.README, 'utf8').split('\n').find((line) => line.startsWith(row.recipe))
-                .replace(/^python3/, pillowPython).replaceAll(/logo|sprite/g, 'image');
+            const recipe = readmeLine(row.recipe).replace(/^python3/, pillowPython).replaceAll(/logo|sprite/g, 'image');
             const expected = commandLine(source, 'image.bmp', row.magicPink, [recipe]);
             assert.strictEqual(status, expected.messages);
             assert.ok(header && header.equals(expected.header), 'the header differs from the recipe\'s');
