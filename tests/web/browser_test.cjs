@@ -83,10 +83,11 @@ async function convertInPage(file, { magicPink = false, name = '', transparentPi
     const downloads = fs.mkdtempSync(path.join(work, 'downloads-'));
     const session = await page.createCDPSession();
     await session.send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: downloads });
-    // What the Copy button hands the clipboard is kept for the test to read.
+    // What the Copy button hands the clipboard is kept for the test to read
+    // (not as window.copied: that name is already the page's #copied element).
     // And every task that held the page's thread for 50 ms or more is kept.
     await page.evaluateOnNewDocument(() => {
-        Object.defineProperty(navigator.clipboard, 'writeText', { value: async (text) => { window.copied = text; } });
+        Object.defineProperty(navigator.clipboard, 'writeText', { value: async (text) => { window.clipboardText = text; } });
         window.longTasks = [];
         new PerformanceObserver((list) => window.longTasks.push(...list.getEntries().map((entry) => entry.duration)))
             .observe({ entryTypes: ['longtask'] });
@@ -211,8 +212,8 @@ for (const row of rows) {
                   'the downloaded header differs from the command line\'s');
         if (row.screenshot) {
             await page.click('#copy');
-            await page.waitForFunction(() => window.copied !== undefined);
-            assert.strictEqual(await page.evaluate(() => window.copied), expected.header.toString('latin1'));
+            await page.waitForFunction(() => window.clipboardText !== undefined);
+            assert.strictEqual(await page.evaluate(() => window.clipboardText), expected.header.toString('latin1'));
         }
         if (row.screenshot) {
             // The zoom starts at the largest that fits; at a phone's width every control is 32 px tall or more.
