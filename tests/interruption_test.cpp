@@ -58,15 +58,6 @@ std::vector<std::uint8_t> big_bitmap()
     });
 }
 
-// True when this process may hide /proc from a run (root, with unshare) and
-// the tool still starts without it (an emulator may not): the new file then
-// cannot be made without a name, and has one from the start.
-bool can_hide_proc()
-{
-    const std::string script = "exec unshare -m sh -c 'umount -l /proc && exec \"$0\" --version' \"$1\" >/dev/null 2>&1";
-    return geteuid() == 0 && wait_status(spawn_shell(script, {PIXMAR_EXE})) == 0;
-}
-
 // For each way a run can be ended while it writes a 48 MiB bitmap's header:
 // it ends that way, and the folder holds exactly the bitmap and the untouched
 // older header, even when the folder was renamed meanwhile. Run once as it

@@ -301,7 +301,10 @@ TEST(ProcessEdges, AReplacedHeaderKeepsItsOwnerGroupModeAndAttributes)
 // read is not taken for no header (the run fails and keeps it), and a first
 // header takes its name in one step, so a run killed where a header would be
 // renamed is never killed with a temporary file: a first header is not
-// renamed at all. strace injects the error and the signal.
+// renamed at all. Memory that runs out while the older header's identity is
+// copied leaves nothing either, even where the new file is named from the
+// start (/proc hidden). strace injects the error, the signal and a list of
+// attributes too large to hold.
 TEST(ProcessEdges, TheCommitTakesNoErrorForNoHeaderAndNamesAFirstHeaderInOneStep)
 {
 #ifdef PIXMAR_EMULATOR
@@ -316,6 +319,7 @@ TEST(ProcessEdges, TheCommitTakesNoErrorForNoHeaderAndNamesAFirstHeaderInOneStep
         int status;
         const char* last_line;
         bool append_only = false;  // the folder's names may be added, not removed (root only)
+        bool hide_proc = false;    // root only
     };
     const CommitCase cases[] = {
         {"an error reading the older header's status", true,
@@ -323,6 +327,9 @@ TEST(ProcessEdges, TheCommitTakesNoErrorForNoHeaderAndNamesAFirstHeaderInOneStep
         {"killed at any rename", false, "-e trace=rename,renameat,renameat2 -e inject=rename,renameat,renameat2:signal=SIGKILL",
          0, "Done.\n"},
         {"an append-only folder", true, "-e trace=none", 6, "ERROR: error opening file: in.bmp.h\n", true},
+        {"no memory for the older header's attributes, /proc hidden", true,
+         "-e trace=flistxattr,listxattr -e inject=flistxattr,listxattr:retval=1125899906842624", 5,
+         "ERROR: not enough memory for the image\n", false, true},
     };
     ScratchFolder reference;
     write_file(reference / "in.bmp", make_bitmap(6, 2, [](auto x, auto) { return x % 2 ? kRed : kBlue; }));
@@ -341,9 +348,14 @@ TEST(ProcessEdges, TheCommitTakesNoErrorForNoHeaderAndNamesAFirstHeaderInOneStep
             std::printf("an append-only folder needs root and a file system that keeps the flag: that row is not run\n");
             continue;
         }
+        if (c.hide_proc && !can_hide_proc()) {
+            std::printf("hiding /proc needs root and unshare: that row is not run\n");
+            continue;
+        }
         // LeakSanitizer cannot work under ptrace, and says so; the rest of a sanitizer build's checks stay.
         const RunResult run = folder.run_program(PIXMAR_EXE, {"in.bmp"},
-                                                 std::string("exec env ASAN_OPTIONS=detect_leaks=0 strace -o /dev/null ") + c.trace + " ", "run");
+                                                 "exec env ASAN_OPTIONS=detect_leaks=0 " + (c.hide_proc ? kHideProc : "") +
+                                                     "strace -o /dev/null " + c.trace + " ", "run");
         EXPECT_EQ(run.status, c.status);
         EXPECT_EQ(run.out.substr(run.out.rfind('\n', run.out.size() - 2) + 1), c.last_line);
         EXPECT_EQ(names_in(run_folder), (std::vector<std::string>{"in.bmp", "in.bmp.h"}));

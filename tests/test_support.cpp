@@ -194,6 +194,11 @@ RunResult ScratchFolder::run_program(const std::string& program, const std::vect
 }
 
 #ifndef _WIN32
+bool can_hide_proc()
+{
+    return geteuid() == 0 && wait_status(spawn_shell("exec " + kHideProc + "\"$1\" --version >/dev/null 2>&1", {PIXMAR_EXE})) == 0;
+}
+
 int spawn_shell(const std::string& script, const std::vector<std::string>& arguments, int output)
 {
     posix_spawn_file_actions_t actions;

@@ -113,6 +113,13 @@ int spawn_shell(const std::string& script, const std::vector<std::string>& argum
 
 // Waits for the process and returns its raw wait status.
 int wait_status(int pid);
+
+// True when this process may hide /proc from a run (root, with unshare) and
+// the tool still starts without it (an emulator may not): the new file then
+// cannot be made without a name, and has one from the start.
+bool can_hide_proc();
+// Put before a command, runs it with /proc hidden.
+inline const std::string kHideProc = "unshare -m sh -c 'umount -l /proc && exec \"$0\" \"$@\"' ";
 #endif
 
 // The pixel at column x, row y (0 at the top) of a bottom-up 24-bit bitmap file.
