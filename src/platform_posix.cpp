@@ -271,14 +271,6 @@ bool name_new_file(int fd)
 #ifdef __linux__
 constexpr char kAccessAcl[] = "system.posix_acl_access";
 
-// The older target as a path: through its folder's descriptor where /proc
-// shows one, so that a folder renamed meanwhile still leads to it.
-std::string older_target()
-{
-    const std::string folder = link_to_descriptor(new_file.folder);
-    return access(folder.c_str(), F_OK) == 0 ? folder + "/" + new_file.name : new_file.target;
-}
-
 // Where extended attributes are read: an open descriptor, or else a path.
 struct AttributeSource {
     int fd = -1;
@@ -339,6 +331,13 @@ bool copy_attributes_from(const AttributeSource& older, int fd, bool group_kept)
         names.resize(std::size_t(size));
         size = older.list(names.data(), names.size());
     }
+    if (size < 0 && errno == E2BIG) {
+        // More names than the system lists at once (64 KiB of them): the ACL
+        // is still read by its name, and the user. attributes are dropped,
+        // as one that cannot be read is.
+        names.assign(kAccessAcl, kAccessAcl + sizeof kAccessAcl);
+        size = ssize_t(names.size());
+    }
     if (size < 0)
         return errno == ENOTSUP;  // a file system without them: there is nothing to copy
     bool has_acl = false;
@@ -347,6 +346,8 @@ bool copy_attributes_from(const AttributeSource& older, int fd, bool group_kept)
         if (!acl && std::strncmp(name, "user.", 5) != 0)
             continue;
         bool copied = attribute_value(older, name, value);
+        if (acl && !copied && errno == ENODATA)
+            continue;  // no ACL after all: the permission bits say everything
         if (copied && acl && !group_kept)
             deny_owning_group(value);
         copied = copied && fsetxattr(fd, name, value.data(), value.size(), 0) == 0;
@@ -359,13 +360,26 @@ bool copy_attributes_from(const AttributeSource& older, int fd, bool group_kept)
     return has_acl || fremovexattr(fd, kAccessAcl) == 0 || errno == ENODATA || errno == ENOTSUP;
 }
 
-// Copies the older target's access ACL and user. attributes onto the new
-// file: from `older_fd`, the open older target whose owner and mode were
-// read, or, where the running user may not read it, through its path in the
-// folder, as /proc shows the folder's descriptor.
-bool copy_extended_attributes(int fd, bool group_kept, int older_fd)
+bool is_file(const std::string& path, const struct stat& file)
 {
-    return copy_attributes_from(AttributeSource{older_fd, older_fd >= 0 ? std::string() : older_target()}, fd, group_kept);
+    struct stat info;
+    return stat(path.c_str(), &info) == 0 && info.st_dev == file.st_dev && info.st_ino == file.st_ino;
+}
+
+// Copies the access ACL and user. attributes of `older`, the older target
+// open as `older_fd`, onto the new file. Where the running user may not read
+// it, it is open only as a place (O_PATH), whose attributes are read through
+// /proc's link to it; without /proc, through the path as given, which must
+// lead to that very file before and after, or the copy fails.
+bool copy_extended_attributes(int fd, bool group_kept, int older_fd, bool readable, const struct stat& older)
+{
+    if (readable)
+        return copy_attributes_from(AttributeSource{older_fd, {}}, fd, group_kept);
+    const std::string link = link_to_descriptor(older_fd);
+    if (access(link.c_str(), F_OK) == 0)
+        return copy_attributes_from(AttributeSource{-1, link}, fd, group_kept);
+    return is_file(new_file.target, older) &&
+           copy_attributes_from(AttributeSource{-1, new_file.target}, fd, group_kept) && is_file(new_file.target, older);
 }
 
 // Gives a new file what the folder's default ACL gives a file created with
@@ -392,15 +406,16 @@ bool give_folder_default_acl(int fd)
     return fsetxattr(fd, kAccessAcl, acl.data(), acl.size(), 0) == 0;
 }
 #else
-bool copy_extended_attributes(int, bool, int) { return true; }
+bool copy_extended_attributes(int, bool, int, bool, const struct stat&) { return true; }
 bool give_folder_default_acl(int) { return false; }
 #endif
 
 enum class Identity { failed, first, replacing };
 
 // Gives the new file the identity of the older target whose status is
-// `older` (as read from `older_fd` where that is open): see give_older_identity.
-Identity give_identity_of(int fd, int older_fd, bool found, struct stat& older)
+// `older` (as read from `older_fd` where that is open, `readable` or only as
+// a place): see give_older_identity.
+Identity give_identity_of(int fd, int older_fd, bool readable, bool found, struct stat& older)
 {
     if (older_fd >= 0 && fstat(older_fd, &older) != 0)
         return Identity::failed;
@@ -422,7 +437,7 @@ Identity give_identity_of(int fd, int older_fd, bool found, struct stat& older)
     const bool group_kept = fchown(fd, older.st_uid, older.st_gid) == 0 || fchown(fd, uid_t(-1), older.st_gid) == 0;
     const mode_t group = (older.st_mode >> 3) & 07;
     const mode_t mode = group_kept ? older.st_mode & 0777 : (older.st_mode & 0700) | (older.st_mode & group);
-    return fchmod(fd, mode) == 0 && copy_extended_attributes(fd, group_kept, older_fd) ? Identity::replacing : Identity::failed;
+    return fchmod(fd, mode) == 0 && copy_extended_attributes(fd, group_kept, older_fd, readable, older) ? Identity::replacing : Identity::failed;
 }
 
 // Gives the new file what the older target has (owner and group where the
@@ -439,12 +454,19 @@ Identity give_older_identity(int fd)
         return Identity::failed;
     // A regular older target is opened once, through the folder, and its
     // owner, mode, ACL and attributes are all read from that one file, even
-    // when another run replaces it meanwhile. One the running user may not
-    // read keeps the status just read.
-    const int older_fd = found && S_ISREG(older.st_mode)
-                             ? openat(new_file.folder, new_file.name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)
-                             : -1;
-    const Identity identity = give_identity_of(fd, older_fd, found, older);
+    // when another run replaces it meanwhile; one the running user may not
+    // read is opened only as a place.
+    int older_fd = -1;
+    bool readable = false;
+    if (found && S_ISREG(older.st_mode)) {
+        older_fd = openat(new_file.folder, new_file.name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        readable = older_fd >= 0;
+#ifdef O_PATH
+        if (!readable && (older_fd = openat(new_file.folder, new_file.name.c_str(), O_PATH | O_CLOEXEC)) < 0)
+            return Identity::failed;
+#endif
+    }
+    const Identity identity = give_identity_of(fd, older_fd, readable, found, older);
     if (older_fd >= 0)
         close(older_fd);
     return identity;

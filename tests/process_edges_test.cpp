@@ -154,15 +154,15 @@ public:
 
     // Runs pixmar on in.bmp there, under the emulator where the tests run
     // under one, as the user that setpriv's `user` options make (none: this
-    // process's user).
-    RunResult run_as(const std::string& user) const
+    // process's user), with /proc hidden if asked.
+    RunResult run_as(const std::string& user, bool hide_proc = false) const
     {
 #ifdef PIXMAR_EMULATOR
         const std::string tool = std::string("\"") + PIXMAR_EMULATOR + "\" ./pixmar";
 #else
         const std::string tool = "./pixmar";
 #endif
-        const std::string runner = user.empty() ? "" : "setpriv " + user + " ";
+        const std::string runner = (hide_proc ? kHideProc : "") + (user.empty() ? "" : "setpriv " + user + " ");
         const std::string command = "cd \"" + path_.string() + "\" && " + runner + tool + " in.bmp 2>&1";
         RunResult result{-1, ""};
         if (std::FILE* pipe = popen(command.c_str(), "r")) {
@@ -245,7 +245,9 @@ std::vector<std::uint8_t> attribute(const fs::path& path, const char* name)
 // A replaced header keeps its owner and group where the running user may set
 // them (root keeps both, a member of the header's group keeps the group), its
 // permission bits, its access ACL and its user. attributes. A group that
-// cannot be kept is given nothing, in the mode or in the ACL.
+// cannot be kept is given nothing, in the mode or in the ACL. With /proc
+// hidden too, where the attributes of a header its user may not read are
+// read through its path.
 TEST(ProcessEdges, AReplacedHeaderKeepsItsOwnerGroupModeAndAttributes)
 {
     if (!can_run_as_others())
@@ -268,12 +270,18 @@ TEST(ProcessEdges, AReplacedHeaderKeepsItsOwnerGroupModeAndAttributes)
         // The older group may not read, the others may: the others lose what the group did not have.
         {"--reuid=1002 --regid=100 --clear-groups", 1002, 1500, 0604, false, 100, 0600, 0},
         {"--reuid=1002 --regid=100 --clear-groups", 1002, 1500, 0606, true, 100, 0600, 0},
+        // Its owner may not read it: the ACL is still copied, the user. attribute cannot be read.
+        {"--reuid=1002 --regid=100 --groups=1500", 1002, 1500, 0260, true, 1500, 0260, 6},
     };
     const SharedFolder folder;
     const fs::path header = folder.path() / "in.bmp.h";
+    for (const bool hide_proc : {false, true})
     for (const IdentityCase& c : cases) {
         SCOPED_TRACE(testing::Message() << "as " << (*c.user ? c.user : "root") << ", older " << c.uid << ":" << c.gid
-                                        << " " << std::oct << c.mode << (c.acl ? " with an ACL" : ""));
+                                        << " " << std::oct << c.mode << (c.acl ? " with an ACL" : "")
+                                        << (hide_proc ? ", /proc hidden" : ""));
+        if (hide_proc && !can_hide_proc())
+            GTEST_SKIP() << "hiding /proc needs unshare";
         fs::remove(header);
         write_file(header, {'o'});
         ASSERT_EQ(chown(header.c_str(), c.uid, c.gid), 0);
@@ -282,7 +290,7 @@ TEST(ProcessEdges, AReplacedHeaderKeepsItsOwnerGroupModeAndAttributes)
         if (c.acl && (setxattr(header.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0) != 0 ||
                       setxattr(header.c_str(), "user.pixmar.test", "art", 3, 0) != 0))
             GTEST_SKIP() << "this file system keeps no ACLs or user attributes";
-        const RunResult run = folder.run_as(c.user);
+        const RunResult run = folder.run_as(c.user, hide_proc);
         ASSERT_EQ(run.status, 0) << run.out;
         struct stat info;
         ASSERT_EQ(stat(header.c_str(), &info), 0);
@@ -292,10 +300,9 @@ TEST(ProcessEdges, AReplacedHeaderKeepsItsOwnerGroupModeAndAttributes)
         EXPECT_EQ(attribute(header, "system.posix_acl_access"),
                   c.acl ? acl_denying_user_1003(c.new_mode, c.new_group) : std::vector<std::uint8_t>{});
         const std::vector<std::uint8_t> art = {'a', 'r', 't'};
-        EXPECT_EQ(attribute(header, "user.pixmar.test"), c.acl ? art : std::vector<std::uint8_t>{});
+        EXPECT_EQ(attribute(header, "user.pixmar.test"), c.acl && (c.mode & 0400) ? art : std::vector<std::uint8_t>{});
     }
 }
-#endif
 
 // Where the commit meets the system: an older header whose status cannot be
 // read is not taken for no header (the run fails and keeps it), and a first
@@ -303,8 +310,10 @@ TEST(ProcessEdges, AReplacedHeaderKeepsItsOwnerGroupModeAndAttributes)
 // renamed is never killed with a temporary file: a first header is not
 // renamed at all. Memory that runs out while the older header's identity is
 // copied leaves nothing either, even where the new file is named from the
-// start (/proc hidden). strace injects the error, the signal and a list of
-// attributes too large to hold.
+// start (/proc hidden). An older header with more attributes than the
+// system lists at once still gives its ACL. strace injects the errors, the
+// signal and a list of attributes too large to hold. A run that fails keeps
+// the older header with its ACL and attributes.
 TEST(ProcessEdges, TheCommitTakesNoErrorForNoHeaderAndNamesAFirstHeaderInOneStep)
 {
 #ifdef PIXMAR_EMULATOR
@@ -330,6 +339,8 @@ TEST(ProcessEdges, TheCommitTakesNoErrorForNoHeaderAndNamesAFirstHeaderInOneStep
         {"no memory for the older header's attributes, /proc hidden", true,
          "-e trace=flistxattr,listxattr -e inject=flistxattr,listxattr:retval=1125899906842624", 5,
          "ERROR: not enough memory for the image\n", false, true},
+        {"too many attributes to list", true, "-e trace=flistxattr,listxattr -e inject=flistxattr,listxattr:error=E2BIG", 0,
+         "Done.\n"},
     };
     ScratchFolder reference;
     write_file(reference / "in.bmp", make_bitmap(6, 2, [](auto x, auto) { return x % 2 ? kRed : kBlue; }));
@@ -341,8 +352,13 @@ TEST(ProcessEdges, TheCommitTakesNoErrorForNoHeaderAndNamesAFirstHeaderInOneStep
         const fs::path run_folder = folder / "run";
         fs::create_directory(run_folder);
         fs::copy_file(reference / "in.bmp", run_folder / "in.bmp");
-        if (c.older)
+        const std::vector<std::uint8_t> acl = acl_denying_user_1003(0640, 4), art = {'a', 'r', 't'};
+        if (c.older) {
             write_file(run_folder / "in.bmp.h", {'o', 'l', 'd'});
+            if (setxattr((run_folder / "in.bmp.h").c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0) != 0 ||
+                setxattr((run_folder / "in.bmp.h").c_str(), "user.pixmar.test", "art", 3, 0) != 0)
+                GTEST_SKIP() << "this file system keeps no ACLs or user attributes";
+        }
         const ScopeGuard writable([&] { wait_status(spawn_shell("exec chattr -a \"$1\" 2>/dev/null", {run_folder.string()})); });
         if (c.append_only && (geteuid() != 0 || wait_status(spawn_shell("exec chattr +a \"$1\" 2>/dev/null", {run_folder.string()})) != 0)) {
             std::printf("an append-only folder needs root and a file system that keeps the flag: that row is not run\n");
@@ -359,11 +375,14 @@ TEST(ProcessEdges, TheCommitTakesNoErrorForNoHeaderAndNamesAFirstHeaderInOneStep
         EXPECT_EQ(run.status, c.status);
         EXPECT_EQ(run.out.substr(run.out.rfind('\n', run.out.size() - 2) + 1), c.last_line);
         EXPECT_EQ(names_in(run_folder), (std::vector<std::string>{"in.bmp", "in.bmp.h"}));
-        EXPECT_EQ(read_file(run_folder / "in.bmp.h"), c.older ? "old" : read_file(reference / "in.bmp.h"));
+        EXPECT_EQ(read_file(run_folder / "in.bmp.h"), c.status == 0 ? read_file(reference / "in.bmp.h") : "old");
+        if (c.older) {
+            EXPECT_EQ(attribute(run_folder / "in.bmp.h", "system.posix_acl_access"), acl);
+            EXPECT_EQ(attribute(run_folder / "in.bmp.h", "user.pixmar.test"), c.status == 0 ? std::vector<std::uint8_t>{} : art);
+        }
     }
 }
 
-#ifdef __linux__
 // A new header gets what any file created with mode 0666 gets in its folder:
 // under a default ACL (user 1004 may write, the others nothing), that ACL cut
 // to read and write, never 0666 less the umask over it.
