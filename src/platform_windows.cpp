@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <new>
 #include <fcntl.h>
 #include <io.h>
 #include <process.h>
@@ -112,6 +113,7 @@ namespace {
 std::FILE* create_guarded_file(const std::wstring& wide)
 {
     std::FILE* file = nullptr;
+    bool no_memory = false;
     AcquireSRWLockExclusive(&guard_lock);
     if (guarded) {
         errno = EBUSY;
@@ -126,6 +128,7 @@ std::FILE* create_guarded_file(const std::wstring& wide)
             if (fd < 0)
                 CloseHandle(handle);
             file = fd < 0 ? nullptr : _fdopen(fd, "wb");
+            no_memory = fd >= 0 && !file && errno == ENOMEM;
             if (fd >= 0 && !file)
                 _close(fd);
             if (!file) {
@@ -140,6 +143,8 @@ std::FILE* create_guarded_file(const std::wstring& wide)
         }
     }
     ReleaseSRWLockExclusive(&guard_lock);
+    if (no_memory)
+        throw std::bad_alloc();  // the run's memory message, not an opening error
     return file;
 }
 
