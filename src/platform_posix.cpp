@@ -331,23 +331,23 @@ bool copy_attributes_from(const AttributeSource& older, int fd, bool group_kept)
         names.resize(std::size_t(size));
         size = older.list(names.data(), names.size());
     }
-    if (size < 0 && errno == E2BIG) {
-        // More names than the system lists at once (64 KiB of them): the ACL
-        // is still read by its name, and the user. attributes are dropped,
-        // as one that cannot be read is.
+    if (size < 0 && (errno == E2BIG || errno == ENOTSUP)) {
+        // More names than the system lists at once (64 KiB of them), or no
+        // list at all: the ACL is still read by its name, and the user.
+        // attributes are dropped, as one that cannot be read is.
         names.assign(kAccessAcl, kAccessAcl + sizeof kAccessAcl);
         size = ssize_t(names.size());
     }
     if (size < 0)
-        return errno == ENOTSUP;  // a file system without them: there is nothing to copy
+        return false;
     bool has_acl = false;
     for (const char* name = names.data(); name < names.data() + size; name += std::strlen(name) + 1) {
         const bool acl = std::strcmp(name, kAccessAcl) == 0;
         if (!acl && std::strncmp(name, "user.", 5) != 0)
             continue;
         bool copied = attribute_value(older, name, value);
-        if (acl && !copied && errno == ENODATA)
-            continue;  // no ACL after all: the permission bits say everything
+        if (acl && !copied && (errno == ENODATA || errno == ENOTSUP))
+            continue;  // no ACL, or a file system without them: the permission bits say everything
         if (copied && acl && !group_kept)
             deny_owning_group(value);
         copied = copied && fsetxattr(fd, name, value.data(), value.size(), 0) == 0;

@@ -310,8 +310,8 @@ TEST(ProcessEdges, AReplacedHeaderKeepsItsOwnerGroupModeAndAttributes)
 // renamed is never killed with a temporary file: a first header is not
 // renamed at all. Memory that runs out while the older header's identity is
 // copied leaves nothing either, even where the new file is named from the
-// start (/proc hidden). An older header with more attributes than the
-// system lists at once still gives its ACL. strace injects the errors, the
+// start (/proc hidden). An older header whose attributes cannot be listed
+// (too many, or no list at all) still gives its ACL. strace injects the errors, the
 // signal and a list of attributes too large to hold. A run that fails keeps
 // the older header with its ACL and attributes.
 TEST(ProcessEdges, TheCommitTakesNoErrorForNoHeaderAndNamesAFirstHeaderInOneStep)
@@ -340,6 +340,8 @@ TEST(ProcessEdges, TheCommitTakesNoErrorForNoHeaderAndNamesAFirstHeaderInOneStep
          "-e trace=flistxattr,listxattr -e inject=flistxattr,listxattr:retval=1125899906842624", 5,
          "ERROR: not enough memory for the image\n", false, true},
         {"too many attributes to list", true, "-e trace=flistxattr,listxattr -e inject=flistxattr,listxattr:error=E2BIG", 0,
+         "Done.\n"},
+        {"no list of attributes", true, "-e trace=flistxattr,listxattr -e inject=flistxattr,listxattr:error=EOPNOTSUPP", 0,
          "Done.\n"},
     };
     ScratchFolder reference;
