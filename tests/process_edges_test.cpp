@@ -276,13 +276,16 @@ TEST(ProcessEdges, AReplacedHeaderKeepsItsOwnerGroupModeAndAttributes)
     };
     const SharedFolder folder;
     const fs::path header = folder.path() / "in.bmp.h";
-    for (const bool hide_proc : {false, true})
+    std::vector<bool> proc_hidden = {false};
+    if (can_hide_proc())
+        proc_hidden.push_back(true);
+    else
+        std::printf("hiding /proc needs unshare, and a tool that runs without it: those rows are not run\n");
+    for (const bool hide_proc : proc_hidden)
     for (const IdentityCase& c : cases) {
         SCOPED_TRACE(testing::Message() << "as " << (*c.user ? c.user : "root") << ", older " << c.uid << ":" << c.gid
                                         << " " << std::oct << c.mode << (c.acl ? " with an ACL" : "")
                                         << (hide_proc ? ", /proc hidden" : ""));
-        if (hide_proc && !can_hide_proc())
-            GTEST_SKIP() << "hiding /proc needs unshare";
         fs::remove(header);
         write_file(header, {'o'});
         ASSERT_EQ(chown(header.c_str(), c.uid, c.gid), 0);
