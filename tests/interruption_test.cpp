@@ -1,14 +1,19 @@
 // However a run ends part-way, it leaves the folder as it found it, and a
-// signal the caller ignores stays ignored. POSIX signals: not built on Windows.
+// signal the caller ignores stays ignored; a folder replaced while a header is
+// written keeps its own header's identity. POSIX signals: not built on Windows.
 #ifndef _WIN32
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <functional>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#ifdef __linux__
+#include <sys/xattr.h>
+#endif
 #include <thread>
 #include <unistd.h>
 
@@ -117,6 +122,41 @@ TEST(Interruption, ARunEndedWhileWritingLeavesTheFolderAsItWas)
         }
     }
 }
+
+#ifdef __linux__
+// A folder renamed while a header is written, with another put in its place,
+// does not mix the two: the header is made in the renamed folder with the
+// attributes of the older header there, although the path the run was given
+// now leads to the other, and the new file has a name from the start (/proc
+// hidden).
+TEST(Interruption, AFolderReplacedWhileWritingKeepsItsOwnHeadersIdentity)
+{
+    if (!can_hide_proc())
+        GTEST_SKIP() << "hiding /proc needs root and unshare";
+    ScratchFolder folder;
+    write_file(folder / "big.bmp", big_bitmap());
+    write_file(folder / "big.bmp.h", {});
+    const fs::path moved = folder.path().string() + "-moved";
+    const ScopeGuard remove_moved([&] { fs::remove_all(moved); });
+    if (setxattr((folder / "big.bmp.h").c_str(), "user.pixmar.test", "own", 3, 0) != 0)
+        GTEST_SKIP() << "this file system keeps no user attributes";
+    const std::string script = "exec " + kHideProc + "\"$1\" \"$2\" >\"$3\"";
+    const int status = act_while_writing(folder, script, {'o'}, [&](int) {
+        fs::rename(folder.path(), moved);
+        fs::create_directory(folder.path());
+        write_file(folder / "big.bmp.h", {'x'});
+        setxattr((folder / "big.bmp.h").c_str(), "user.pixmar.test", "other", 5, 0);
+    });
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+    const auto attribute = [](const fs::path& path) {
+        char value[16] = {};
+        return std::string(value, std::size_t(std::max<ssize_t>(getxattr(path.c_str(), "user.pixmar.test", value, sizeof value), 0)));
+    };
+    EXPECT_EQ(attribute(moved / "big.bmp.h"), "own");
+    EXPECT_EQ(read_file(folder / "big.bmp.h"), "x");
+    EXPECT_EQ(attribute(folder / "big.bmp.h"), "other");
+}
+#endif
 
 // A signal the caller ignores, as nohup ignores SIGHUP, stays ignored: the
 // run goes on and writes the whole header.
