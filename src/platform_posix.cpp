@@ -360,6 +360,7 @@ bool copy_attributes_from(const AttributeSource& older, int fd, bool group_kept)
     return has_acl || fremovexattr(fd, kAccessAcl) == 0 || errno == ENODATA || errno == ENOTSUP;
 }
 
+// True when `path`, links followed, leads to the file whose status is `file`.
 bool is_file(const std::string& path, const struct stat& file)
 {
     struct stat info;
@@ -437,7 +438,8 @@ Identity give_identity_of(int fd, int older_fd, bool readable, bool found, struc
     const bool group_kept = fchown(fd, older.st_uid, older.st_gid) == 0 || fchown(fd, uid_t(-1), older.st_gid) == 0;
     const mode_t group = (older.st_mode >> 3) & 07;
     const mode_t mode = group_kept ? older.st_mode & 0777 : (older.st_mode & 0700) | (older.st_mode & group);
-    return fchmod(fd, mode) == 0 && copy_extended_attributes(fd, group_kept, older_fd, readable, older) ? Identity::replacing : Identity::failed;
+    const bool copied = fchmod(fd, mode) == 0 && copy_extended_attributes(fd, group_kept, older_fd, readable, older);
+    return copied ? Identity::replacing : Identity::failed;
 }
 
 // Gives the new file what the older target has (owner and group where the
