@@ -113,9 +113,7 @@ int run_preview(const std::vector<std::string>& arguments)
             return fail(kPreviewTooLarge, "side by side, the pictures are " +
                                               std::to_string(std::uint64_t(original.width) * 2) +
                                               " pixels wide, more than a bitmap holds");
-        const Psnr psnr = measure_psnr(original, decoded);
-        std::printf("PSNR: %.2f dB (red %.2f dB, green %.2f dB, blue %.2f dB)\n", psnr.overall, psnr.red,
-                    psnr.green, psnr.blue);
+        print_psnr(measure_psnr(original, decoded));
         file = encode_side_by_side(original, decoded);
     } else {
         file = encode_bitmap(decoded.width, decoded.height, decoded.bytes.get());

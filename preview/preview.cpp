@@ -1,6 +1,7 @@
 #include "preview.h"
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -118,6 +119,12 @@ Psnr measure_psnr(const PixelBuffer& original, const PixelBuffer& decoded)
     const std::uint64_t pixels = std::uint64_t(original.width) * original.height;
     return Psnr{psnr_of(squared[0] + squared[1] + squared[2], pixels * 3), psnr_of(squared[2], pixels),
                 psnr_of(squared[1], pixels), psnr_of(squared[0], pixels)};
+}
+
+void print_psnr(const Psnr& psnr)
+{
+    std::printf("PSNR: %.2f dB (red %.2f dB, green %.2f dB, blue %.2f dB)\n", psnr.overall, psnr.red, psnr.green,
+                psnr.blue);
 }
 
 std::vector<std::uint8_t> encode_side_by_side(const PixelBuffer& left, const PixelBuffer& right)

@@ -40,8 +40,7 @@ int report_bitmap(const std::string& path, const BitmapRead& read)
     case BitmapStage::loaded:
         return kExitDone;
     case BitmapStage::no_memory:
-        std::printf("ERROR: not enough memory for the image\n");
-        return kExitBadPixelData;
+        return report_no_memory();
     default:
         std::printf("Image read failed\n");
         return kExitBadPixelData;
@@ -95,6 +94,12 @@ int convert(const std::vector<std::string>& arguments)
 
 }  // namespace
 
+int report_no_memory()
+{
+    std::printf("ERROR: not enough memory for the image\n");
+    return kExitBadPixelData;
+}
+
 int run_converter(const std::vector<std::string>& arguments)
 {
     // Memory that runs out anywhere (the header's names, its blocks of text)
@@ -103,8 +108,7 @@ int run_converter(const std::vector<std::string>& arguments)
     try {
         return convert(arguments);
     } catch (const std::bad_alloc&) {
-        std::printf("ERROR: not enough memory for the image\n");
-        return kExitBadPixelData;
+        return report_no_memory();
     }
 }
 

@@ -24,4 +24,8 @@ enum ExitStatus {
 // nothing.
 int run_converter(const std::vector<std::string>& arguments);
 
+// Says that memory ran out, as every run that runs out of it does, and
+// returns the status for it.
+int report_no_memory();
+
 }  // namespace pixmar

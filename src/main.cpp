@@ -18,9 +18,9 @@ namespace {
 {
     if (std::current_exception())
         std::abort();
-    std::printf("ERROR: not enough memory for the image\n");
+    const int status = pixmar::report_no_memory();
     std::fflush(stdout);
-    std::_Exit(pixmar::kExitBadPixelData);
+    std::_Exit(status);
 }
 
 }  // namespace
@@ -34,7 +34,6 @@ int main(int argc, char** argv)
     try {
         return pixmar::run_converter(pixmar::program_arguments(argc, argv));
     } catch (const std::bad_alloc&) {
-        std::printf("ERROR: not enough memory for the image\n");
-        return pixmar::kExitBadPixelData;
+        return pixmar::report_no_memory();
     }
 }

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bitmap.h"
@@ -32,6 +33,17 @@ std::vector<std::uint8_t> rgba_rows(const pixmar::PixelBuffer& picture)
         }
     }
     return rgba;
+}
+
+// The width and height of the image file `name`; 0 and 0 when it cannot be read.
+std::pair<std::uint32_t, std::uint32_t> image_size_of(const char* name)
+{
+    std::size_t size = 0;
+    const std::uint8_t* bytes = pixmar::web_file(name, size);
+    std::uint32_t width = 0, height = 0;
+    if (!bytes || !pixmar::image_size(bytes, size, width, height))
+        return {0, 0};
+    return {width, height};
 }
 
 }  // namespace
@@ -76,20 +88,8 @@ EMSCRIPTEN_KEEPALIVE int pixmar_convert(const char* name, int magic_pink, double
 }
 
 // The width and height of the PNG, GIF or BMP `name` (0 when it cannot be read).
-EMSCRIPTEN_KEEPALIVE double pixmar_image_width(const char* name)
-{
-    std::size_t size = 0;
-    const std::uint8_t* bytes = pixmar::web_file(name, size);
-    std::uint32_t width = 0, height = 0;
-    return bytes && pixmar::image_size(bytes, size, width, height) ? width : 0;
-}
-EMSCRIPTEN_KEEPALIVE double pixmar_image_height(const char* name)
-{
-    std::size_t size = 0;
-    const std::uint8_t* bytes = pixmar::web_file(name, size);
-    std::uint32_t width = 0, height = 0;
-    return bytes && pixmar::image_size(bytes, size, width, height) ? height : 0;
-}
+EMSCRIPTEN_KEEPALIVE double pixmar_image_width(const char* name) { return image_size_of(name).first; }
+EMSCRIPTEN_KEEPALIVE double pixmar_image_height(const char* name) { return image_size_of(name).second; }
 
 // Makes the 24-bit bitmap `bitmap` of the image `image`: a PNG, GIF or BMP
 // that is decoded here, or, when `width` is above 0, RGBA rows of `width` x
@@ -144,9 +144,7 @@ EMSCRIPTEN_KEEPALIVE int pixmar_preview(const char* header, const char* bitmap, 
         const pixmar::BitmapStage read = pixmar::read_bitmap(bitmap, original).stage;
         if (read != pixmar::BitmapStage::loaded)
             return read == pixmar::BitmapStage::no_memory ? 2 : 1;
-        const pixmar::Psnr psnr = pixmar::measure_psnr(original, decoded);
-        std::printf("PSNR: %.2f dB (red %.2f dB, green %.2f dB, blue %.2f dB)\n", psnr.overall, psnr.red, psnr.green,
-                    psnr.blue);
+        pixmar::print_psnr(pixmar::measure_psnr(original, decoded));
         pixmar::keep_web_file(original_rgba, rgba_rows(original));
         original = pixmar::PixelBuffer();
         pixmar::keep_web_file(decoded_rgba, rgba_rows(decoded));
