@@ -271,6 +271,17 @@ bool name_new_file(int fd)
 #ifdef __linux__
 constexpr char kAccessAcl[] = "system.posix_acl_access";
 
+// An ACL in its stored form is a 4-byte version, then entries of a 16-bit
+// tag, 16-bit permissions and a 32-bit id, little-endian. The tags read here:
+constexpr char kAclOwner = 0x01, kAclOwningGroup = 0x04, kAclMask = 0x10, kAclOthers = 0x20;
+
+// The tag of the entry at `at`; 0 for one above 0xFF, none of those above.
+char acl_tag(const std::vector<char>& acl, std::size_t at) { return acl[at + 1] == 0 ? acl[at] : 0; }
+
+// The output's folder opened again for reading, through its descriptor (which
+// is opened only as a place): -1 where the running user may not read it.
+int open_folder_for_reading() { return openat(new_file.folder, ".", O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC); }
+
 // Where extended attributes are read: an open descriptor, or else a path.
 struct AttributeSource {
     int fd = -1;
@@ -296,26 +307,22 @@ bool attribute_value(const AttributeSource& source, const char* name, std::vecto
 }
 
 // For a group that cannot be kept: takes every right from the owning group's
-// entry of an ACL in its stored form (a 4-byte version, then entries of a
-// 16-bit tag, 16-bit permissions and a 32-bit id, little-endian), and caps
-// the others' entry at what that group had (its entry under the mask), so
-// that a member of the older group, now one of the others, gains nothing.
+// entry of an ACL, and caps the others' entry at what that group had (its
+// entry under the mask), so that a member of the older group, now one of the
+// others, gains nothing.
 void deny_owning_group(std::vector<char>& acl)
 {
-    constexpr char kOwningGroup = 0x04, kMask = 0x10, kOthers = 0x20;
     char group = 0, mask = 7;
     for (std::size_t at = 4; at + 8 <= acl.size(); at += 8) {
-        if (acl[at + 1] == 0 && acl[at] == kOwningGroup)
+        if (acl_tag(acl, at) == kAclOwningGroup)
             group = acl[at + 2];
-        if (acl[at + 1] == 0 && acl[at] == kMask)
+        if (acl_tag(acl, at) == kAclMask)
             mask = acl[at + 2];
     }
     for (std::size_t at = 4; at + 8 <= acl.size(); at += 8) {
-        if (acl[at + 1] != 0)
-            continue;
-        if (acl[at] == kOwningGroup)
+        if (acl_tag(acl, at) == kAclOwningGroup)
             acl[at + 2] = acl[at + 3] = 0;
-        if (acl[at] == kOthers)
+        if (acl_tag(acl, at) == kAclOthers)
             acl[at + 2] = char(acl[at + 2] & group & mask);
     }
 }
@@ -367,20 +374,27 @@ bool is_file(const std::string& path, const struct stat& file)
     return stat(path.c_str(), &info) == 0 && info.st_dev == file.st_dev && info.st_ino == file.st_ino;
 }
 
-// Copies the access ACL and user. attributes of `older`, the older target
-// open as `older_fd`, onto the new file. Where the running user may not read
-// it, it is open only as a place (O_PATH), whose attributes are read through
-// /proc's link to it; without /proc, through the path as given, which must
-// lead to that very file before and after, or the copy fails.
-bool copy_extended_attributes(int fd, bool group_kept, int older_fd, bool readable, const struct stat& older)
+// Reads, through `read`, the attributes of the file open as `place` where
+// the running user may not open it for reading (only as a place, O_PATH,
+// whose attributes cannot be read through it): through /proc's link to it,
+// or without /proc through `path`, which must lead to that very file before
+// and after, or the read fails.
+template <typename Read>
+bool read_attributes_of_place(int place, const std::string& path, Read read)
 {
-    if (readable)
-        return copy_attributes_from(AttributeSource{older_fd, {}}, fd, group_kept);
-    const std::string link = link_to_descriptor(older_fd);
+    const std::string link = link_to_descriptor(place);
     if (access(link.c_str(), F_OK) == 0)
-        return copy_attributes_from(AttributeSource{-1, link}, fd, group_kept);
-    return is_file(new_file.target, older) &&
-           copy_attributes_from(AttributeSource{-1, new_file.target}, fd, group_kept) && is_file(new_file.target, older);
+        return read(AttributeSource{-1, link});
+    struct stat file;
+    return fstat(place, &file) == 0 && is_file(path, file) && read(AttributeSource{-1, path}) && is_file(path, file);
+}
+
+// Copies the access ACL and user. attributes of the older target open as
+// `older_fd` (`readable`, or only as a place) onto the new file.
+bool copy_extended_attributes(int fd, bool group_kept, int older_fd, bool readable)
+{
+    const auto copy = [&](const AttributeSource& older) { return copy_attributes_from(older, fd, group_kept); };
+    return readable ? copy(AttributeSource{older_fd, {}}) : read_attributes_of_place(older_fd, new_file.target, copy);
 }
 
 // Gives a new file what the folder's default ACL gives a file created with
@@ -390,24 +404,29 @@ bool copy_extended_attributes(int fd, bool group_kept, int older_fd, bool readab
 // cannot be given.
 bool give_folder_default_acl(int fd)
 {
-    const std::string folder = link_to_descriptor(new_file.folder);
-    const std::string path = access(folder.c_str(), F_OK) == 0 ? folder : folder_of(new_file.target) + ".";
     std::vector<char> acl;
-    if (!attribute_value(AttributeSource{-1, path}, "system.posix_acl_default", acl) || acl.size() < 4)
+    const auto read = [&](const AttributeSource& folder) {
+        return attribute_value(folder, "system.posix_acl_default", acl);
+    };
+    const int folder = open_folder_for_reading();
+    const bool found = folder >= 0 ? read(AttributeSource{folder, {}})
+                                   : read_attributes_of_place(new_file.folder, folder_of(new_file.target) + ".", read);
+    if (folder >= 0)
+        close(folder);
+    if (!found || acl.size() < 4)
         return false;
-    constexpr char kOwner = 0x01, kOwningGroup = 0x04, kMask = 0x10, kOthers = 0x20;
     bool has_mask = false;
     for (std::size_t at = 4; at + 8 <= acl.size(); at += 8)
-        has_mask = has_mask || (acl[at + 1] == 0 && acl[at] == kMask);
+        has_mask = has_mask || acl_tag(acl, at) == kAclMask;
     for (std::size_t at = 4; at + 8 <= acl.size(); at += 8) {
-        const char tag = acl[at + 1] == 0 ? acl[at] : 0;
-        if (tag == kOwner || tag == kOthers || tag == (has_mask ? kMask : kOwningGroup))
+        const char tag = acl_tag(acl, at);
+        if (tag == kAclOwner || tag == kAclOthers || tag == (has_mask ? kAclMask : kAclOwningGroup))
             acl[at + 2] = char(acl[at + 2] & 06);
     }
     return fsetxattr(fd, kAccessAcl, acl.data(), acl.size(), 0) == 0;
 }
 #else
-bool copy_extended_attributes(int, bool, int, bool, const struct stat&) { return true; }
+bool copy_extended_attributes(int, bool, int, bool) { return true; }
 bool give_folder_default_acl(int) { return false; }
 #endif
 
@@ -438,7 +457,7 @@ Identity give_identity_of(int fd, int older_fd, bool readable, bool found, struc
     const bool group_kept = fchown(fd, older.st_uid, older.st_gid) == 0 || fchown(fd, uid_t(-1), older.st_gid) == 0;
     const mode_t group = (older.st_mode >> 3) & 07;
     const mode_t mode = group_kept ? older.st_mode & 0777 : (older.st_mode & 0700) | (older.st_mode & group);
-    const bool copied = fchmod(fd, mode) == 0 && copy_extended_attributes(fd, group_kept, older_fd, readable, older);
+    const bool copied = fchmod(fd, mode) == 0 && copy_extended_attributes(fd, group_kept, older_fd, readable);
     return copied ? Identity::replacing : Identity::failed;
 }
 
@@ -483,13 +502,13 @@ bool link_as_target(int fd)
                                      AT_SYMLINK_FOLLOW) == 0;
 }
 
-// True when names can be added to the folder `path` but not removed
+// True when names can be added to the output's folder but not removed
 // (chattr +a): an older header there could never be replaced, and a new
 // file with a temporary name would stay behind under it.
-bool append_only_folder([[maybe_unused]] const std::string& path)
+bool append_only_folder()
 {
 #ifdef __linux__
-    const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = open_folder_for_reading();
     int flags = 0;
     const bool append_only = fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 && (flags & FS_APPEND_FL) != 0;
     if (fd >= 0)
@@ -515,7 +534,7 @@ std::FILE* create_new_file(const std::string& target)
     new_file.folder = open(folder.empty() ? "." : folder.c_str(), kFolderFlags);
     if (new_file.folder < 0)
         return nullptr;
-    if (append_only_folder(folder.empty() ? "." : folder)) {
+    if (append_only_folder()) {
         end_new_file();
         errno = EPERM;
         return nullptr;
