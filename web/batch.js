@@ -33,7 +33,7 @@ async function estimateHeaderBytes(file)
         width = head.getUint16(6, true), height = head.getUint16(8, true);
     else
         return file.size * 24;
-    return width * height * 6 + height * Math.ceil(width / 16) * 2 + 1024;
+    return headerBytes(width, height);
 }
 
 const lastLine = (messages) => messages.trimEnd().split('\n').pop() || '';

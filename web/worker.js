@@ -55,9 +55,6 @@ const kMaxHeaderBytes = 2 ** 31 - 1;
 const kMaxModuleBytes = 3.5 * 2 ** 30;
 const kReadWhole = 2 ** 20;
 
-// About how long the header of a width x height image is: its words and line
-// ends, and a little more for the rest.
-const headerBytes = (width, height) => width * height * 6 + height * Math.ceil(width / 16) * 2 + 1024;
 function tooLarge(width, height)
 {
     return headerBytes(width, height) > kMaxHeaderBytes || width * height * 12 > kMaxModuleBytes;
@@ -188,7 +185,6 @@ async function convert(data, post)
     const pixmar = await ready;
     const stale = () => data.run < latest;
     let width = 0, height = 0, notes = '', asImageOffered = false;
-    pixmar.ccall('pixmar_remove_files', null, [], []);
     post({ type: 'progress', step: 'reading', fraction: 0 });
     const bitmap = data.name + '.bmp';
     const refuse = (problem) => post({ type: 'refused', problem });
