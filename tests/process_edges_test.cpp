@@ -235,14 +235,6 @@ std::vector<std::uint8_t> acl_denying_user_1003(mode_t mode, std::uint32_t group
                    {0x20, mode & 7, ~0u}});
 }
 
-std::vector<std::uint8_t> attribute(const fs::path& path, const char* name)
-{
-    std::vector<std::uint8_t> value(256);
-    const ssize_t size = getxattr(path.c_str(), name, value.data(), value.size());
-    value.resize(size > 0 ? std::size_t(size) : 0);
-    return value;
-}
-
 // A replaced header keeps its owner and group where the running user may set
 // them (root keeps both, a member of the header's group keeps the group), its
 // permission bits, its access ACL and its user. attributes. A group that

@@ -23,6 +23,9 @@
 
 extern char** environ;
 #endif
+#ifdef __linux__
+#include <sys/xattr.h>
+#endif
 
 namespace pixmar_test {
 
@@ -192,6 +195,16 @@ RunResult ScratchFolder::run_program(const std::string& program, const std::vect
     fs::remove(captured);
     return result;
 }
+
+#ifdef __linux__
+std::vector<std::uint8_t> attribute(const fs::path& path, const char* name)
+{
+    std::vector<std::uint8_t> value(256);
+    const ssize_t size = getxattr(path.c_str(), name, value.data(), value.size());
+    value.resize(size > 0 ? std::size_t(size) : 0);
+    return value;
+}
+#endif
 
 #ifndef _WIN32
 bool can_hide_proc()

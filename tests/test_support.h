@@ -122,6 +122,12 @@ bool can_hide_proc();
 inline const std::string kHideProc = "unshare -m sh -c 'umount -l /proc && exec \"$0\" \"$@\"' ";
 #endif
 
+#ifdef __linux__
+// The value of the extended attribute `name` of `path` (up to 256 bytes);
+// empty when it has none.
+std::vector<std::uint8_t> attribute(const std::filesystem::path& path, const char* name);
+#endif
+
 // The pixel at column x, row y (0 at the top) of a bottom-up 24-bit bitmap file.
 Rgb pixel_of_bitmap(const std::string& file, std::uint32_t x, std::uint32_t y);
 
