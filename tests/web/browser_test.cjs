@@ -62,6 +62,10 @@ function commandLine(file, name, magicPink, prepare = [])
     return { messages: run.stdout.toString('latin1'), header: fs.existsSync(header) ? fs.readFileSync(header) : null };
 }
 
+// Waits until the page's state is one of `states`.
+const reached = (page, ...states) =>
+    page.waitForFunction((wanted) => wanted.includes(document.body.dataset.state), { timeout: 60000, polling: 50 }, states);
+
 // Opens the page, sets the options, chooses `file` (or an array of files, a
 // batch) and waits for the run.
 // With `watch`, calls it with the page every few milliseconds while the run works.
@@ -115,7 +119,7 @@ async function convertInPage(file, { magicPink = false, name = '', transparentPi
         await watch(page);
         await new Promise((resolve) => setTimeout(resolve, 5));
     }
-    const settled = () => page.waitForFunction(() => ['done', 'previewed'].includes(document.body.dataset.state), { timeout: 60000, polling: 50 }).catch((error) => {
+    const settled = () => reached(page, 'done', 'previewed').catch((error) => {
         throw new Error(`${error.message}; the page's errors: ${pageErrors.join('; ')}`);
     });
     await settled();
@@ -217,7 +221,7 @@ for (const row of rows) {
         }
         if (row.screenshot) {
             // The zoom starts at the largest that fits; at a phone's width every control is 32 px tall or more.
-            await page.waitForFunction(() => document.body.dataset.state === 'previewed', { timeout: 60000, polling: 50 });
+            await reached(page, 'previewed');
             assert.strictEqual(await page.$eval('#zoom', (zoom) => zoom.value), '4');
             await page.setViewport({ width: 390, height: 844 });
             const small = await page.$$eval('button, select, input:not([type=checkbox]), fieldset label', (controls) => controls
@@ -302,7 +306,7 @@ for (const kind of ['bmp', 'png']) {
         assert.strictEqual(status, expected.messages);
         assert.ok(header.equals(expected.header));
         assert.ok(seen.some((value) => value > 0 && value < 1), `the progress bar showed only ${[...new Set(seen)]}`);
-        await page.waitForFunction(() => document.body.dataset.state === 'previewed', { timeout: 60000, polling: 50 });
+        await reached(page, 'previewed');
         const longest = Math.max(0, ...await page.evaluate(() => window.longTasks));
         assert.ok(longest <= 100, `the page's thread was held up for ${longest} ms`);
         await page.close();
@@ -323,7 +327,7 @@ test('a new file clears the last result, and memory that runs out is said', asyn
                               '\tInfoHeader: planes=1, bits=24, compression=0, image size (bytes)=38880000\n' +
                               'ERROR: not enough memory for the image\n'), status);
     await (await page.$('#image')).uploadFile(good);
-    await page.waitForFunction(() => document.body.dataset.state === 'previewed', { timeout: 60000, polling: 50 });
+    await reached(page, 'previewed');
     assert.strictEqual(await page.$eval('#status', (element) => element.textContent), commandLine(good, 'good.bmp').messages);
     await (await page.$('#image')).uploadFile(unnamed);
     const shown = await page.evaluate(() => ({
@@ -374,7 +378,7 @@ test('a batch of files gives one zip of their headers', async () => {
     }
     // A row shows its file as a single one.
     await page.click('#results tbody tr:first-child button');
-    await page.waitForFunction(() => document.body.dataset.state === 'previewed', { timeout: 60000, polling: 50 });
+    await reached(page, 'previewed');
     assert.strictEqual(await page.$eval('#status', (element) => element.textContent), commandLine(path.join(folder, 'top.bmp'), 'top.bmp').messages);
     await page.close();
 });
@@ -391,7 +395,7 @@ test('a batch can be cancelled, and one too large is refused', async () => {
     await (await page.$('#image')).uploadFile(...files);
     await page.waitForSelector('#cancel:not([hidden])');
     await page.click('#cancel');
-    await page.waitForFunction(() => document.body.dataset.state === 'done', { timeout: 60000, polling: 50 });
+    await reached(page, 'done');
     const said = await page.$$eval('#results tbody tr', (lines) => lines.map((line) => line.cells[2].textContent));
     assert.ok(said.includes('not converted: the batch was cancelled'), 'nothing was cancelled');
     assert.deepStrictEqual([...new Set(said)].sort(), ['Done.', 'not converted: the batch was cancelled'].slice(said[0] === 'Done.' ? 0 : 1));
