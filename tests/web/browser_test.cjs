@@ -287,6 +287,25 @@ for (const row of images) {
     });
 }
 
+// A pixel whose index lies past its bitmap's palette is black, whatever the
+// image the page decoded before it left in memory.
+test('an index past the palette is black, after a full palette', async () => {
+    const folder = fs.mkdtempSync(path.join(work, 'palette-'));
+    fs.mkdirSync(path.join(folder, 'expected'));
+    execFileSync('sh', ['-c', pillow('p = Image.new("P", (16, 2)); p.putpalette([(i * 37) % 256 for i in range(768)]); ' +
+        '[p.putpixel((x, y), 16 * y + x + 100) for x in range(16) for y in range(2)]; p.save("full.bmp"); ' +
+        's = Image.new("P", (16, 2)); s.putpalette([200, 10, 20, 30, 40, 250]); [s.putpixel((x, y), x) for x in range(16) for y in range(2)]; s.save("short.bmp"); ' +
+        'e = Image.new("RGB", (16, 2)); [e.putpixel((x, y), ((200, 10, 20), (30, 40, 250))[x] if x < 2 else (0, 0, 0)) for x in range(16) for y in range(2)]; e.save("expected/short.bmp")')],
+        { cwd: folder });
+    const { page, downloads } = await convertInPage(path.join(folder, 'full.bmp'));
+    await (await page.$('#image')).uploadFile(path.join(folder, 'short.bmp'));
+    await reached(page, 'previewed');
+    await page.click('#download');
+    const header = await downloaded(downloads, 'short.bmp.h');
+    assert.ok(header.equals(commandLine(path.join(folder, 'expected', 'short.bmp'), 'short.bmp').header), header.toString());
+    await page.close();
+});
+
 // A large image converts and previews in the worker: the page's thread is
 // never held up for 100 ms, it shows the header's progress, and the header is
 // the command line's (for the PNG, after the README's recipe).
