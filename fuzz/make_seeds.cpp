@@ -14,6 +14,7 @@
 
 #include "bitmap.h"
 #include "bitmap_encode.h"
+#include "file_faces.h"
 #include "header_writer.h"
 #include "memory.h"
 #include "output_file.h"
@@ -81,9 +82,11 @@ bool write_header_seeds(const std::string& folder)
             pixmar::PixelBuffer pixels;
             pixels.width = shape.width;
             pixels.height = shape.height;
-            pixels.bytes.reset(pixmar::allocate_block(bgr.size()));
+            pixels.bytes = pixmar::allocate_memory_block(bgr.size());
             std::copy(bgr.begin(), bgr.end(), pixels.bytes.get());
-            if (!pixmar::write_header_file(names[name++ % std::size(names)], pixels, magic_pink))
+            pixmar::OutputFile output;
+            pixmar::HeaderSink sink = pixmar::file_sink(output);
+            if (!pixmar::write_header_file(names[name++ % std::size(names)], pixels, magic_pink, sink, pixmar::kNoMessages))
                 return false;
         }
     }

@@ -6,7 +6,6 @@
 #include <cstring>
 #include <string_view>
 
-#include "platform.h"
 
 namespace pixmar {
 
@@ -249,21 +248,6 @@ HeaderProblem parse_header(const std::string& text, ParsedHeader& header, std::s
     }
     detail = at_line(array_line) + "the array is not closed with \"};\"";
     return HeaderProblem::array_not_closed;
-}
-
-bool read_text_file(const std::string& path, std::string& text)
-{
-    std::FILE* in = open_regular_file(path);
-    if (!in)
-        return false;
-    std::uint64_t size = 0;
-    bool read = bytes_until_end(in, size) && size <= SIZE_MAX;
-    if (read) {
-        text.resize(std::size_t(size));
-        read = std::fread(text.data(), 1, text.size(), in) == text.size();
-    }
-    std::fclose(in);
-    return read;
 }
 
 }  // namespace pixmar

@@ -39,7 +39,4 @@ enum class HeaderProblem {
 // blame, which (for example "line 12: malformed word \"0x12G45678,\"").
 HeaderProblem parse_header(const std::string& text, ParsedHeader& header, std::string& detail);
 
-// Reads a whole regular file into `text`; false when it cannot be opened or read.
-bool read_text_file(const std::string& path, std::string& text);
-
 }  // namespace pixmar

@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "bitmap_encode.h"
+#include "exit_status.h"
+#include "file_faces.h"
 #include "header_reader.h"
 #include "output_file.h"
 #include "platform.h"
@@ -68,6 +70,17 @@ int status_for(HeaderProblem problem)
     return kPreviewMalformedWord;
 }
 
+// Reads the original as the converter does, silently: false when it would
+// refuse it, or when the memory for its pixels cannot be had.
+bool read_original(const std::string& path, BitmapSource& source, PixelBuffer& original)
+{
+    try {
+        return read_bitmap(path, source, kNoMessages, original) == kExitDone;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
 int run_preview(const std::vector<std::string>& arguments)
 {
     if (arguments.size() == 1 && (arguments[0] == "--help" || arguments[0] == "-h")) {
@@ -85,7 +98,7 @@ int run_preview(const std::vector<std::string>& arguments)
     const std::string& header_path = arguments[0];
 
     std::string text;
-    if (!read_text_file(header_path, text))
+    if (!read_whole_file(header_path, text))
         return fail(kPreviewCannotOpenHeader, "cannot open " + header_path);
     ParsedHeader header;
     std::string detail;
@@ -102,7 +115,9 @@ int run_preview(const std::vector<std::string>& arguments)
     std::vector<std::uint8_t> file;
     if (arguments.size() == 2) {
         PixelBuffer original;
-        if (read_bitmap(arguments[1], original).stage != BitmapStage::loaded)
+        InputFile input;
+        BitmapSource source = file_source(input);
+        if (!read_original(arguments[1], source, original))
             return fail(kPreviewBadOriginal, "cannot read " + arguments[1] + " as a 24-bit bitmap that pixmar converts");
         if (original.width != decoded.width || original.height != decoded.height)
             return fail(kPreviewSizeDiffers, arguments[1] + " is " + std::to_string(original.width) + " x " +
@@ -113,7 +128,7 @@ int run_preview(const std::vector<std::string>& arguments)
             return fail(kPreviewTooLarge, "side by side, the pictures are " +
                                               std::to_string(std::uint64_t(original.width) * 2) +
                                               " pixels wide, more than a bitmap holds");
-        print_psnr(measure_psnr(original, decoded));
+        say(standard_output(), psnr_line(measure_psnr(original, decoded)));
         file = encode_side_by_side(original, decoded);
     } else {
         file = encode_bitmap(decoded.width, decoded.height, decoded.bytes.get());

@@ -121,10 +121,12 @@ Psnr measure_psnr(const PixelBuffer& original, const PixelBuffer& decoded)
                 psnr_of(squared[1], pixels), psnr_of(squared[0], pixels)};
 }
 
-void print_psnr(const Psnr& psnr)
+std::string psnr_line(const Psnr& psnr)
 {
-    std::printf("PSNR: %.2f dB (red %.2f dB, green %.2f dB, blue %.2f dB)\n", psnr.overall, psnr.red, psnr.green,
-                psnr.blue);
+    char line[160];
+    const int length = std::snprintf(line, sizeof line, "PSNR: %.2f dB (red %.2f dB, green %.2f dB, blue %.2f dB)\n",
+                                     psnr.overall, psnr.red, psnr.green, psnr.blue);
+    return std::string(line, std::size_t(length));
 }
 
 std::vector<std::uint8_t> encode_side_by_side(const PixelBuffer& left, const PixelBuffer& right)

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "bitmap.h"
@@ -26,8 +27,8 @@ struct Psnr {
 // Peak signal-to-noise ratio of `decoded` against `original` (same size).
 Psnr measure_psnr(const PixelBuffer& original, const PixelBuffer& decoded);
 
-// Prints the PSNR line, "PSNR: ... dB (red ... dB, green ... dB, blue ... dB)".
-void print_psnr(const Psnr& psnr);
+// The PSNR line, "PSNR: ... dB (red ... dB, green ... dB, blue ... dB)\n".
+std::string psnr_line(const Psnr& psnr);
 
 // The pictures side by side, `left` then `right`, as a 24-bit bitmap file.
 std::vector<std::uint8_t> encode_side_by_side(const PixelBuffer& left, const PixelBuffer& right);

@@ -1,9 +1,9 @@
 #include "bitmap.h"
 
-#include "platform.h"
-
 #include <array>
-#include <cerrno>
+
+#include "exit_status.h"
+#include "message_text.h"
 
 namespace pixmar {
 
@@ -27,24 +27,9 @@ std::int32_t load_s32(const std::uint8_t* p) { return std::int32_t(load_u32(p));
 // messages have always shown them (0xFFFFFFFF prints -1).
 int as_signed(std::uint32_t value) { return int(std::int32_t(value)); }
 
-// The records from their exact little-endian bytes.
-FileHeader decode_file_header(const std::uint8_t* bytes)
-{
-    return FileHeader{load_u16(bytes), load_u32(bytes + 2), load_u16(bytes + 6), load_u16(bytes + 8),
-                      load_u32(bytes + 10)};
-}
-
-InfoHeader decode_info_header(const std::uint8_t* bytes)
-{
-    return InfoHeader{load_u32(bytes),      load_s32(bytes + 4),  load_s32(bytes + 8),
-                      load_u16(bytes + 12), load_u16(bytes + 14), load_u32(bytes + 16),
-                      load_u32(bytes + 20), load_s32(bytes + 24), load_s32(bytes + 28),
-                      load_u32(bytes + 32), load_u32(bytes + 36)};
-}
-
 struct InfoCheck {
     bool passes;
-    const char* message;  // printf format taking `value`
+    const char* message;  // format taking `value` as %d
     int value;
 };
 
@@ -70,29 +55,18 @@ std::array<InfoCheck, 7> info_checks(const InfoHeader& info)
 
 }  // namespace
 
-int check_file_header(const FileHeader& header)
+FileHeader decode_file_header(const std::uint8_t* bytes)
 {
-    if (header.bfType != kBitmapType) {
-        std::printf("Header error: bad type (0x%x)\n", unsigned(header.bfType));
-        return 0;
-    }
-    return 1;
+    return FileHeader{load_u16(bytes), load_u32(bytes + 2), load_u16(bytes + 6), load_u16(bytes + 8),
+                      load_u32(bytes + 10)};
 }
 
-int check_info_header(const InfoHeader& info)
+InfoHeader decode_info_header(const std::uint8_t* bytes)
 {
-    std::printf("\tInfoHeader: header size=%d, Width, Height=(%d,%d)\n", as_signed(info.biSize),
-                int(info.biWidth), int(info.biHeight));
-    std::printf("\tInfoHeader: planes=%u, bits=%u, compression=%d, image size (bytes)=%d\n",
-                unsigned(info.biPlanes), unsigned(info.biBitCount), as_signed(info.biCompression),
-                as_signed(info.biSizeImage));
-    for (const InfoCheck& check : info_checks(info)) {
-        if (!check.passes) {
-            std::printf(check.message, check.value);
-            return 0;
-        }
-    }
-    return 1;
+    return InfoHeader{load_u32(bytes),      load_s32(bytes + 4),  load_s32(bytes + 8),
+                      load_u16(bytes + 12), load_u16(bytes + 14), load_u32(bytes + 16),
+                      load_u32(bytes + 20), load_s32(bytes + 24), load_s32(bytes + 28),
+                      load_u32(bytes + 32), load_u32(bytes + 36)};
 }
 
 std::uint64_t stored_row_bytes(std::uint32_t width)
@@ -101,16 +75,51 @@ std::uint64_t stored_row_bytes(std::uint32_t width)
     return pixels * 3 + pixels % 4;
 }
 
-namespace {
-
-bool info_header_supported(const InfoHeader& info)
+BitmapRecords records_of_bitmap(std::uint32_t width, std::uint32_t height)
 {
-    for (const InfoCheck& check : info_checks(info)) {
-        if (!check.passes)
-            return false;
-    }
-    return true;
+    const std::uint32_t offset = kFileHeaderSize + kInfoHeaderSize;
+    const std::uint32_t pixel_bytes = std::uint32_t(stored_row_bytes(width) * height);
+    const std::int32_t dots_per_metre = 2835;  // 72 dots per inch
+    return BitmapRecords{
+        FileHeader{kBitmapType, offset + pixel_bytes, 0, 0, offset},
+        InfoHeader{kInfoHeaderSize, std::int32_t(width), std::int32_t(height), 1, 24, 0, pixel_bytes, dots_per_metre,
+                   dots_per_metre, 0, 0},
+    };
 }
+
+int check_file_header(const FileHeader& header, const MessageSink& messages)
+{
+    if (header.bfType != kBitmapType) {
+        say(messages, message("Header error: bad type (0x%x)\n", hexadecimal(header.bfType)));
+        return 0;
+    }
+    return 1;
+}
+
+int check_info_header(const InfoHeader& info, const MessageSink& messages)
+{
+    say(messages, "\tInfoHeader: header size=" + std::to_string(as_signed(info.biSize)) + ", Width, Height=(" +
+                      std::to_string(info.biWidth) + "," + std::to_string(info.biHeight) + ")\n");
+    say(messages, "\tInfoHeader: planes=" + std::to_string(info.biPlanes) + ", bits=" + std::to_string(info.biBitCount) +
+                      ", compression=" + std::to_string(as_signed(info.biCompression)) +
+                      ", image size (bytes)=" + std::to_string(as_signed(info.biSizeImage)) + "\n");
+    for (const InfoCheck& check : info_checks(info)) {
+        if (!check.passes) {
+            say(messages, message(check.message, check.value));
+            return 0;
+        }
+    }
+    return 1;
+}
+
+int check_records(const BitmapRecords& records, const MessageSink& messages)
+{
+    if (!check_file_header(records.file, messages))
+        return kExitBadFileHeader;
+    return check_info_header(records.info, messages) ? kExitDone : kExitBadInfoHeader;
+}
+
+namespace {
 
 // The number of rows in the picture: |biHeight|, exact for the most negative value.
 std::uint32_t image_height(const InfoHeader& info)
@@ -133,9 +142,15 @@ std::uint64_t required_pixel_data_bytes(const InfoHeader& info)
     return (rows - 1) * stored_row_bytes(width) + std::uint64_t(width) * 3;
 }
 
+// True when `size` bytes came whole.
+bool read_whole(BitmapSource& source, std::uint8_t* to, std::size_t size)
+{
+    return source.read(source.context, to, size) == std::int64_t(size);
+}
+
 // Reads every stored row into `pixels`, which already holds width x height x 3
 // bytes. Returns 1 on success, 0 when the data ended early.
-int read_pixel_rows(std::FILE* input, const InfoHeader& info, PixelBuffer& pixels)
+int read_pixel_rows(BitmapSource& source, const InfoHeader& info, PixelBuffer& pixels)
 {
     const std::size_t row_bytes = std::size_t(pixels.width) * 3;
     const std::size_t fill = pixels.width % 4;
@@ -143,77 +158,87 @@ int read_pixel_rows(std::FILE* input, const InfoHeader& info, PixelBuffer& pixel
     if (fill == 0 && !top_down) {
         // Rows lie back to back in the file, in the buffer's order: one read
         // for all of them costs one call instead of one (or more) a row.
-        const std::size_t total = row_bytes * pixels.height;
-        return std::fread(pixels.bytes.get(), 1, total, input) == total ? 1 : 0;
+        return read_whole(source, pixels.bytes.get(), row_bytes * pixels.height) ? 1 : 0;
     }
     for (std::uint32_t stored = 0; stored < pixels.height; ++stored) {
         // Keep the buffer bottom-up: a top-down file stores the top row first.
         const std::uint32_t row = top_down ? pixels.height - 1 - stored : stored;
-        if (std::fread(pixels.bytes.get() + row * row_bytes, 1, row_bytes, input) != row_bytes)
+        if (!read_whole(source, pixels.bytes.get() + row * row_bytes, row_bytes))
             return 0;
         // The last row's fill may be missing; a missing fill elsewhere shows
         // up as a short read of the next row.
         std::uint8_t discarded[3];
-        (void)std::fread(discarded, 1, fill, input);
+        (void)source.read(source.context, discarded, fill);
     }
     return 1;
 }
 
-// Seeks to the pixel data and loads it, sized from the checked records.
-BitmapStage load_pixel_data(std::FILE* input, const FileHeader& file_header, const InfoHeader& info,
-                            PixelBuffer& pixels)
+// Seeks to the pixel data and loads it, sized from the checked records;
+// false when the data ends early.
+bool load_pixel_data(BitmapSource& source, const BitmapRecords& records, PixelBuffer& pixels)
 {
-    pixels.width = std::uint32_t(info.biWidth);
-    pixels.height = image_height(info);
-    const std::uint64_t required = required_pixel_data_bytes(info);
+    pixels.width = std::uint32_t(records.info.biWidth);
+    pixels.height = image_height(records.info);
+    const std::uint64_t required = required_pixel_data_bytes(records.info);
     if (required == 0)
-        return BitmapStage::loaded;
-
+        return true;
     std::uint64_t available = 0;
-    if (!seek_from_start(input, file_header.bfOffBits) || !bytes_until_end(input, available) || available < required)
-        return BitmapStage::pixels_ended_early;
+    if (!source.seek(source.context, records.file.bfOffBits, available) || available < required)
+        return false;
     const std::uint64_t buffer_bytes = std::uint64_t(pixels.width) * pixels.height * 3;
-    if (buffer_bytes <= SIZE_MAX)
-        pixels.bytes.reset(allocate_block(std::size_t(buffer_bytes)));
-    if (!pixels.bytes)
-        return BitmapStage::no_memory;
-    return read_pixel_rows(input, info, pixels) ? BitmapStage::loaded : BitmapStage::pixels_ended_early;
+    pixels.bytes = allocate_memory_block(buffer_bytes);
+    return read_pixel_rows(source, records.info, pixels) == 1;
 }
 
-// True when the last read failed because the input had nothing to give
-// without waiting: it was opened so that reads never wait.
-bool read_would_block(std::FILE* input)
+// What a record that does not come whole means: a read that would have had
+// to wait is a failed read of the data, anything else a record cut short.
+int record_missing(std::int64_t got, const MessageSink& messages, const char* cut_short, int status)
 {
-    return std::ferror(input) && (errno == EAGAIN || errno == EWOULDBLOCK);
+    if (got == kReadWouldWait) {
+        say(messages, "Image read failed\n");
+        return kExitBadPixelData;
+    }
+    say(messages, message(cut_short, 0));  // whole records read
+    return status;
 }
 
-BitmapStage read_open_bitmap(std::FILE* input, BitmapRead& read, PixelBuffer& pixels)
+int read_open_bitmap(BitmapSource& source, const MessageSink& messages, PixelBuffer& pixels)
 {
     std::uint8_t record[kInfoHeaderSize];
-    if (std::fread(record, kFileHeaderSize, 1, input) != 1)
-        return read_would_block(input) ? BitmapStage::read_blocked : BitmapStage::no_file_header;
-    read.file_header = decode_file_header(record);
-    if (read.file_header.bfType != kBitmapType)
-        return BitmapStage::bad_file_header;
-    if (std::fread(record, kInfoHeaderSize, 1, input) != 1)
-        return read_would_block(input) ? BitmapStage::read_blocked : BitmapStage::no_info_header;
-    read.info = decode_info_header(record);
-    if (!info_header_supported(read.info))
-        return BitmapStage::bad_info_header;
-    return load_pixel_data(input, read.file_header, read.info, pixels);
+    BitmapRecords records{};
+    std::int64_t got = source.read(source.context, record, kFileHeaderSize);
+    if (got != std::int64_t(kFileHeaderSize))
+        return record_missing(got, messages, "Can't read header: %d\n", kExitBadFileHeader);
+    records.file = decode_file_header(record);
+    if (!check_file_header(records.file, messages))
+        return kExitBadFileHeader;
+    got = source.read(source.context, record, kInfoHeaderSize);
+    if (got != std::int64_t(kInfoHeaderSize))
+        return record_missing(got, messages, "Can't read info header: %d\n", kExitBadInfoHeader);
+    records.info = decode_info_header(record);
+    if (!check_info_header(records.info, messages))
+        return kExitBadInfoHeader;
+    if (!load_pixel_data(source, records, pixels)) {
+        say(messages, "Image read failed\n");
+        return kExitBadPixelData;
+    }
+    return kExitDone;
 }
 
 }  // namespace
 
-BitmapRead read_bitmap(const std::string& path, PixelBuffer& pixels)
+int read_bitmap(const std::string& path, BitmapSource& source, const MessageSink& messages, PixelBuffer& pixels)
 {
-    BitmapRead read;
-    std::FILE* input = open_regular_file(path);
-    if (!input)
-        return read;
-    read.stage = read_open_bitmap(input, read, pixels);
-    std::fclose(input);
-    return read;
+    if (!source.open(source.context, path)) {
+        say(messages, message("Can't open: %s\n", path));
+        return kExitCannotOpen;
+    }
+    // Closed on every way out, running out of memory included.
+    struct Closer {
+        BitmapSource& source;
+        ~Closer() { source.close(source.context); }
+    } closer{source};
+    return read_open_bitmap(source, messages, pixels);
 }
 
 }  // namespace pixmar

@@ -26,10 +26,10 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <string>
 
 #include "memory.h"
+#include "source_and_sinks.h"
 
 namespace pixmar {
 
@@ -59,6 +59,11 @@ struct InfoHeader {
     std::uint32_t biClrImportant;
 };
 
+struct BitmapRecords {
+    FileHeader file;
+    InfoHeader info;
+};
+
 // Every pixel of the image, 3 bytes each (blue, green, red), rows of `width`
 // pixels. Row 0 is the bottom row of the picture whatever the file's row order,
 // so the header writer always walks from the last row to the first.
@@ -68,43 +73,37 @@ struct PixelBuffer {
     std::uint32_t height = 0;
 };
 
+// The records as they lie in a file's first bytes (at least kFileHeaderSize,
+// or kFileHeaderSize + kInfoHeaderSize for the info header).
+FileHeader decode_file_header(const std::uint8_t* bytes);
+InfoHeader decode_info_header(const std::uint8_t* bytes);
+
+// The records of a 24-bit bitmap of `width` x `height` pixels, bottom-up,
+// its pixel data right after them, as this project writes one.
+BitmapRecords records_of_bitmap(std::uint32_t width, std::uint32_t height);
+
 // Returns 1 when bfType is "BM"; otherwise prints "Header error: ..." and returns 0.
-int check_file_header(const FileHeader& header);
+int check_file_header(const FileHeader& header, const MessageSink& messages);
 
 // Prints the two information lines, then returns 1 when the record describes an
 // uncompressed 24-bit bitmap of positive even width; otherwise prints the
 // message of the first failed check and returns 0.
-int check_info_header(const InfoHeader& info);
+int check_info_header(const InfoHeader& info, const MessageSink& messages);
 
 // Bytes a stored row of `width` pixels occupies in a file, fill included.
 std::uint64_t stored_row_bytes(std::uint32_t width);
 
-// How far reading a bitmap got: each stage names the first thing that failed.
-enum class BitmapStage {
-    cannot_open,        // missing, unreadable, or not a regular file
-    read_blocked,       // a read would have waited for data (a pipe-like file)
-    no_file_header,     // shorter than the file header record
-    bad_file_header,    // the file header record is not "BM"
-    no_info_header,     // the info header record is cut short
-    bad_info_header,    // the info header record fails a check
-    pixels_ended_early, // the pixel data is shorter than the records say
-    no_memory,          // no memory for the pixel buffer
-    loaded,             // every pixel is in the buffer
-};
+// Opens `path` through `source`, reads and checks its records, printing each
+// check's lines and the one refusal, and loads every pixel; closes the source
+// before it returns. Returns the run's status (kExitDone when every pixel is
+// in `pixels`). The pixel buffer is obtained only once the source is known to
+// hold every pixel, so a record that claims a huge image costs no memory;
+// std::bad_alloc when the memory for a real one cannot be had.
+int read_bitmap(const std::string& path, BitmapSource& source, const MessageSink& messages, PixelBuffer& pixels);
 
-// What reading found. The file header record is valid from bad_file_header
-// on, the info header record from bad_info_header on.
-struct BitmapRead {
-    BitmapStage stage = BitmapStage::cannot_open;
-    FileHeader file_header{};
-    InfoHeader info{};
-};
-
-// Opens, checks and loads a bitmap that the converter takes, printing
-// nothing: the records are read one at a time, each checked as
-// check_file_header and check_info_header check it, and the pixel buffer is
-// obtained only once the file is known to hold every pixel, so a record that
-// claims a huge image costs no memory. The file is closed before it returns.
-BitmapRead read_bitmap(const std::string& path, PixelBuffer& pixels);
+// Checks records that describe pixels already in memory, the 24-bit
+// bitmap an image was made into, as read_bitmap checks a file's: the same
+// lines, the same status.
+int check_records(const BitmapRecords& records, const MessageSink& messages);
 
 }  // namespace pixmar

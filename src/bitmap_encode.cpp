@@ -24,27 +24,27 @@ void store_u32(std::uint8_t* p, std::uint32_t value)
 
 std::vector<std::uint8_t> encode_bitmap(std::uint32_t width, std::uint32_t height, const std::uint8_t* bgr)
 {
+    const BitmapRecords records = records_of_bitmap(width, height);
     const std::size_t row_bytes = std::size_t(width) * 3;
     const std::size_t stored_row = std::size_t(stored_row_bytes(width));
-    const std::size_t pixel_bytes = stored_row * height;
-    const std::size_t offset = kFileHeaderSize + kInfoHeaderSize;
-
-    std::vector<std::uint8_t> file(offset + pixel_bytes, 0);
+    // In 64 bits: bfSize, like every 32-bit field, wraps for a picture past 4 GiB.
+    std::vector<std::uint8_t> file(records.file.bfOffBits + stored_row * height, 0);
     std::uint8_t* p = file.data();
-    store_u16(p, kBitmapType);
-    store_u32(p + 2, std::uint32_t(file.size()));
-    store_u32(p + 10, std::uint32_t(offset));
+    store_u16(p, records.file.bfType);
+    store_u32(p + 2, records.file.bfSize);
+    store_u32(p + 10, records.file.bfOffBits);
     p += kFileHeaderSize;
-    store_u32(p, kInfoHeaderSize);
-    store_u32(p + 4, width);
-    store_u32(p + 8, height);
-    store_u16(p + 12, 1);
-    store_u16(p + 14, 24);
-    store_u32(p + 20, std::uint32_t(pixel_bytes));
-    store_u32(p + 24, 2835);  // 72 dots per inch
-    store_u32(p + 28, 2835);
+    const InfoHeader& info = records.info;
+    store_u32(p, info.biSize);
+    store_u32(p + 4, std::uint32_t(info.biWidth));
+    store_u32(p + 8, std::uint32_t(info.biHeight));
+    store_u16(p + 12, info.biPlanes);
+    store_u16(p + 14, info.biBitCount);
+    store_u32(p + 20, info.biSizeImage);
+    store_u32(p + 24, std::uint32_t(info.biXPelsPerMeter));
+    store_u32(p + 28, std::uint32_t(info.biYPelsPerMeter));
     for (std::size_t row = 0; row < height && row_bytes > 0; ++row)
-        std::memcpy(file.data() + offset + row * stored_row, bgr + row * row_bytes, row_bytes);
+        std::memcpy(file.data() + records.file.bfOffBits + row * stored_row, bgr + row * row_bytes, row_bytes);
     return file;
 }
 

@@ -1,12 +1,10 @@
 #include "header_writer.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <new>
 #include <string>
 
 #include "memory.h"
-#include "output_file.h"
+#include "message_text.h"
 #include "word_line.h"
 
 namespace pixmar {
@@ -32,73 +30,46 @@ std::string preamble(const std::string& path, const DerivedNames& names, const P
            "const unsigned long " + names.array_prefix + "_Bitmap[" + h + "*" + w + "]={\r\n";
 }
 
-// The words of one header, in lines of up to kPixelsPerLine pixels, top
-// row first. Every line but a row's last holds kPixelsPerLine pixels, so
-// where any line begins is known without formatting those before it.
-struct WordLines {
-    PixelBuffer& pixels;
-    bool magic_pink;
-    WordLineFormatter format_word_line;
-    std::uint32_t lines_per_row;
-    std::uint64_t count;
-};
-
-// Every block holds this many lines (the last one fewer).
-constexpr std::uint64_t kLinesPerBlock = kOutputBlock / kMaxWordLineBytes;
-
-WordLines word_lines(PixelBuffer& pixels, bool magic_pink)
-{
-    const std::uint32_t lines_per_row = pixels.width / kPixelsPerLine + (pixels.width % kPixelsPerLine != 0);
-    return {pixels, magic_pink, word_line_formatter(), lines_per_row, std::uint64_t(lines_per_row) * pixels.height};
-}
-
-// Formats lines `first` up to `end` into `out`; returns the end of their text.
-char* format_lines(const WordLines& lines, std::uint64_t first, std::uint64_t end, char* out)
-{
-    // Row 0 is the bottom of the picture, so the last row comes first.
-    std::uint32_t row = lines.pixels.height - 1 - std::uint32_t(first / lines.lines_per_row);
-    std::uint32_t column = std::uint32_t(first % lines.lines_per_row) * kPixelsPerLine;
-    const std::size_t row_bytes = std::size_t(lines.pixels.width) * 3;
-    for (std::uint64_t line = first; line < end; ++line) {
-        std::uint8_t* const pixels = lines.pixels.bytes.get() + std::size_t(row) * row_bytes + std::size_t(column) * 3;
-        const std::uint32_t pairs = std::min(lines.pixels.width - column, kPixelsPerLine) / 2;
-        out = lines.format_word_line(pixels, pairs, lines.magic_pink, out);
-        column += kPixelsPerLine;
-        if (column >= lines.pixels.width) {
-            column = 0;
-            --row;
-        }
-    }
-    return out;
-}
-
 constexpr char kClosing[] = "};\r\n/* END OF FILE */\r\n";
 
-// Writes the header's text a block at a time, each block as soon as it is
-// formatted: the first one starts with `opening`, the last one ends with the
-// closing lines, so that a small header is a single write. False when a
-// write failed; std::bad_alloc when no block can be had.
-bool write_text(OutputFile& output, const std::string& opening, PixelBuffer& pixels, bool magic_pink)
+std::uint32_t lines_per_row(std::uint32_t width) { return width / kPixelsPerLine + (width % kPixelsPerLine != 0); }
+
+// The header's exact length: known before a word is formatted, for a sink
+// that keeps the header in memory.
+std::uint64_t header_bytes(const std::string& opening, const PixelBuffer& pixels)
 {
-    const WordLines lines = word_lines(pixels, magic_pink);
-    const std::size_t closing = sizeof kClosing - 1;
-    const MemoryBlock memory(allocate_block(opening.size() + kOutputBlock + closing));
-    if (!memory)
-        throw std::bad_alloc();
+    const std::uint64_t row = std::uint64_t(pixels.width / 2) * 12 + std::uint64_t(lines_per_row(pixels.width)) * 2;
+    return opening.size() + row * pixels.height + (sizeof kClosing - 1);
+}
+
+// Writes the header's text a block at a time: rows from the last stored one
+// (the top of the picture) to the first, each in lines of up to
+// kPixelsPerLine pixels. The first block starts with `opening` and the last
+// ends with the closing lines, so that a small header is a single write.
+// False when a write failed.
+bool write_text(HeaderSink& header, const std::string& opening, PixelBuffer& pixels, bool magic_pink)
+{
+    const std::size_t capacity = opening.size() + kOutputBlock + sizeof kClosing;
+    const MemoryBlock memory = allocate_memory_block(capacity);
     char* const block = reinterpret_cast<char*>(memory.get());
+    char* const full = block + capacity - sizeof kClosing - kMaxWordLineBytes;
+    const WordLineFormatter format_word_line = word_line_formatter();
+    const std::size_t row_bytes = std::size_t(pixels.width) * 3;
     char* end = std::copy(opening.begin(), opening.end(), block);
-    std::uint64_t first = 0;
-    do {
-        const std::uint64_t last = std::min(first + kLinesPerBlock, lines.count);
-        end = format_lines(lines, first, last, end);
-        first = last;
-        if (first == lines.count)
-            end = std::copy(kClosing, kClosing + closing, end);
-        if (!write_output(output, block, std::size_t(end - block)))
-            return false;
-        end = block;
-    } while (first < lines.count);
-    return true;
+    for (std::uint32_t row = pixels.height; row-- > 0;) {
+        std::uint8_t* const stored = pixels.bytes.get() + std::size_t(row) * row_bytes;
+        for (std::uint32_t column = 0; column < pixels.width; column += kPixelsPerLine) {
+            if (end > full) {
+                if (!header.write(header.context, block, std::size_t(end - block)))
+                    return false;
+                end = block;
+            }
+            const std::uint32_t pairs = std::min(pixels.width - column, kPixelsPerLine) / 2;
+            end = format_word_line(stored + std::size_t(column) * 3, pairs, magic_pink, end);
+        }
+    }
+    end = std::copy(kClosing, kClosing + sizeof kClosing - 1, end);
+    return header.write(header.context, block, std::size_t(end - block));
 }
 
 }  // namespace
@@ -122,25 +93,32 @@ DerivedNames derive_names(const std::string& input_path)
     return names;
 }
 
-int write_header_file(const std::string& input_path, PixelBuffer& pixels, bool magic_pink)
+int write_header_file(const std::string& input_path, PixelBuffer& pixels, bool magic_pink, HeaderSink& header,
+                      const MessageSink& messages)
 {
     // The path stands in the header's comment and names its macros: a line
     // break would split those lines, and the header could not be read back.
     if (input_path.find_first_of("\r\n") != std::string::npos) {
-        std::printf("ERROR: a header cannot be named after a path that holds a line break\n");
+        say(messages, "ERROR: a header cannot be named after a path that holds a line break\n");
         return 0;
     }
     const DerivedNames names = derive_names(input_path);
-    OutputFile output;
-    if (!open_output(names.output_file, output)) {
-        std::printf("ERROR: error opening file: %s\n", names.output_file.c_str());
+    const std::string opening = preamble(input_path, names, pixels);
+    if (!header.create(header.context, names.output_file, header_bytes(opening, pixels))) {
+        say(messages, message("ERROR: error opening file: %s\n", names.output_file));
         return 0;
     }
-    std::printf("Output File: %s\n", names.output_file.c_str());
-
-    const bool written = write_text(output, preamble(input_path, names, pixels), pixels, magic_pink);
-    if (!finish_output(output, written)) {
-        std::printf("ERROR: error writing file: %s\n", names.output_file.c_str());
+    say(messages, message("Output File: %s\n", names.output_file));
+    bool written = false;
+    try {
+        written = write_text(header, opening, pixels, magic_pink);
+    } catch (...) {
+        // Memory that runs out midway leaves nothing of the header either.
+        header.finish(header.context, false);
+        throw;
+    }
+    if (!header.finish(header.context, written)) {
+        say(messages, message("ERROR: error writing file: %s\n", names.output_file));
         return 0;
     }
     return 1;

@@ -27,6 +27,7 @@
 #include <string>
 
 #include "bitmap.h"
+#include "source_and_sinks.h"
 
 namespace pixmar {
 
@@ -40,10 +41,13 @@ struct DerivedNames {
 // replaced: a path gives exactly the names its users have always seen.
 DerivedNames derive_names(const std::string& input_path);
 
-// Writes the header beside the input. Returns 1 when the complete file is in
-// place; 0 after printing why not (a path holding a line break is refused
-// before anything is created). A failed run leaves no partial file and
-// leaves an older header untouched.
-int write_header_file(const std::string& input_path, PixelBuffer& pixels, bool magic_pink);
+// Writes the header of `pixels` through `header` under the name derived
+// from `input_path`, printing "Output File: %s" once it is created, or why
+// it cannot be (a path holding a line break is refused before anything is
+// created). Returns 1 when the complete header has taken its name; 0
+// otherwise, when nothing of it is left. With `magic_pink`, the pair rule
+// changes the pixels in place as they are encoded.
+int write_header_file(const std::string& input_path, PixelBuffer& pixels, bool magic_pink, HeaderSink& header,
+                      const MessageSink& messages);
 
 }  // namespace pixmar
