@@ -16,11 +16,11 @@ namespace {
 constexpr std::size_t kOutputBlock = std::size_t(1) << 20;
 
 // The comment, the macros and the array line, as one piece of text.
-std::string preamble(const std::string& path, const DerivedNames& names, const PixelBuffer& pixels)
+std::string preamble(const std::string& path, const DerivedNames& names, std::uint32_t pixels_wide, std::uint32_t pixels_high)
 {
     // 64-bit: the height of a top-down bitmap may be 2^31, which no int holds.
-    const long long width = pixels.width;
-    const long long height = pixels.height;
+    const long long width = pixels_wide;
+    const long long height = pixels_high;
     const std::string w = std::to_string(width), h = std::to_string(height);
     const std::string& macro = names.macro_prefix;
     return "/*\r\n * File  : " + path + "\r\n * Width : " + w + "\r\n * Height: " + h + "\r\n*/\r\n" +
@@ -34,12 +34,11 @@ constexpr char kClosing[] = "};\r\n/* END OF FILE */\r\n";
 
 std::uint32_t lines_per_row(std::uint32_t width) { return width / kPixelsPerLine + (width % kPixelsPerLine != 0); }
 
-// The header's exact length: known before a word is formatted, for a sink
-// that keeps the header in memory.
-std::uint64_t header_bytes(const std::string& opening, const PixelBuffer& pixels)
+// The header's exact length, known before a word is formatted.
+std::uint64_t header_bytes(const std::string& opening, std::uint32_t width, std::uint32_t height)
 {
-    const std::uint64_t row = std::uint64_t(pixels.width / 2) * 12 + std::uint64_t(lines_per_row(pixels.width)) * 2;
-    return opening.size() + row * pixels.height + (sizeof kClosing - 1);
+    const std::uint64_t row = std::uint64_t(width / 2) * 12 + std::uint64_t(lines_per_row(width)) * 2;
+    return opening.size() + row * height + (sizeof kClosing - 1);
 }
 
 // Writes the header's text a block at a time: rows from the last stored one
@@ -93,6 +92,11 @@ DerivedNames derive_names(const std::string& input_path)
     return names;
 }
 
+std::uint64_t header_size(const std::string& input_path, std::uint32_t width, std::uint32_t height)
+{
+    return header_bytes(preamble(input_path, derive_names(input_path), width, height), width, height);
+}
+
 int write_header_file(const std::string& input_path, PixelBuffer& pixels, bool magic_pink, HeaderSink& header,
                       const MessageSink& messages)
 {
@@ -103,8 +107,8 @@ int write_header_file(const std::string& input_path, PixelBuffer& pixels, bool m
         return 0;
     }
     const DerivedNames names = derive_names(input_path);
-    const std::string opening = preamble(input_path, names, pixels);
-    if (!header.create(header.context, names.output_file, header_bytes(opening, pixels))) {
+    const std::string opening = preamble(input_path, names, pixels.width, pixels.height);
+    if (!header.create(header.context, names.output_file, header_bytes(opening, pixels.width, pixels.height))) {
         say(messages, message("ERROR: error opening file: %s\n", names.output_file));
         return 0;
     }

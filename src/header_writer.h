@@ -41,6 +41,10 @@ struct DerivedNames {
 // replaced: a path gives exactly the names its users have always seen.
 DerivedNames derive_names(const std::string& input_path);
 
+// The exact length of the header of a `width` x `height` picture converted
+// under `input_path`.
+std::uint64_t header_size(const std::string& input_path, std::uint32_t width, std::uint32_t height);
+
 // Writes the header of `pixels` through `header` under the name derived
 // from `input_path`, printing "Output File: %s" once it is created, or why
 // it cannot be (a path holding a line break is refused before anything is

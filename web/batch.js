@@ -16,24 +16,14 @@ const zipAnswers = new Map();  // the same for zips
 // zip made of them, at once.
 const kMaxBatchBytes = 2 ** 30;
 
-// About how long the header of the image `file` is, from its first bytes:
-// the width and height of a BMP, PNG or GIF, otherwise (JPEG, WebP, anything
-// else) a guess from the file's size.
-async function estimateHeaderBytes(file)
+// About how long the headers of `files` are, in all, as the worker's module
+// reads them from their first bytes.
+const estimates = new Map();  // the worker's estimate job -> what takes its answer
+function estimateHeaderBytes(files, names)
 {
-    const head = new DataView(await file.slice(0, 32).arrayBuffer());
-    const has = (length) => head.byteLength >= length;
-    const text = (at, word) => has(at + word.length) && [...word].every((letter, i) => head.getUint8(at + i) === letter.charCodeAt(0));
-    let width = 0, height = 0;
-    if (text(0, 'BM') && has(26))
-        width = Math.abs(head.getInt32(18, true)), height = Math.abs(head.getInt32(22, true));
-    else if (text(1, 'PNG') && has(24))
-        width = head.getUint32(16), height = head.getUint32(20);
-    else if (text(0, 'GIF8') && has(10))
-        width = head.getUint16(6, true), height = head.getUint16(8, true);
-    else
-        return file.size * 24;
-    return headerBytes(width, height);
+    const job = ++zipRun;
+    worker.postMessage({ type: 'estimate', run: job, files, names });
+    return new Promise((resolve) => estimates.set(job, resolve));
 }
 
 const lastLine = (messages) => messages.trimEnd().split('\n').pop() || '';
@@ -97,7 +87,7 @@ async function convertBatch(files)
             row.last = `${same.map((other) => other.file.name).join(' and ')} would ${same.length === 2 ? 'both' : 'all'} make ` +
                        `${row.name}.bmp.h: rename ${same.length === 2 ? 'one' : 'all but one'}.`;
     }
-    const total = (await Promise.all(files.map(estimateHeaderBytes))).reduce((sum, bytes) => sum + bytes, 0);
+    const total = await estimateHeaderBytes(files, batch.rows.map((row) => `${row.name}.bmp`));
     if (batch !== mine)
         return;  // a newer choice took over
     if (total > kMaxBatchBytes) {

@@ -1,9 +1,10 @@
 #include "image_bitmap.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <new>
 
-#include "bitmap_encode.h"
+#include "memory.h"
 
 // Debian's stb_image, restricted to the lossless formats the page decodes
 // itself; JPEG and WebP are the browser's.
@@ -47,15 +48,18 @@ ImageResult decode_image(const std::uint8_t* bytes, std::size_t size, DecodedIma
 
 void DecodedImage::Free::operator()(std::uint8_t* pixels) const { stbi_image_free(pixels); }
 
-std::vector<std::uint8_t> bitmap_of_rgba(const std::uint8_t* rgba, std::uint32_t width, std::uint32_t height,
-                                         const ImageOptions& options, std::string& notes)
+PixelBuffer pixels_of_rgba(const std::uint8_t* rgba, std::uint32_t width, std::uint32_t height,
+                           const ImageOptions& options, std::string& notes)
 {
     const std::uint32_t even_width = width % 2 == 0 ? width : options.crop ? width - 1 : width + 1;
-    std::vector<std::uint8_t> bgr(std::size_t(even_width) * height * 3);
+    PixelBuffer pixels;
+    pixels.width = even_width;
+    pixels.height = height;
+    pixels.bytes = allocate_memory_block(std::uint64_t(even_width) * height * 3);
     std::size_t keyed = 0, transparent_kept = 0, partly_transparent = 0;
     for (std::uint32_t y = 0; y < height; ++y) {
-        // Bitmap rows are stored bottom row first.
-        std::uint8_t* out = bgr.data() + std::size_t(height - 1 - y) * even_width * 3;
+        // The buffer's row 0 is the bottom of the picture.
+        std::uint8_t* out = pixels.bytes.get() + std::size_t(height - 1 - y) * even_width * 3;
         for (std::uint32_t x = 0; x < even_width; ++x, out += 3) {
             const std::uint8_t* in = rgba + (std::size_t(y) * width + std::min(x, width - 1)) * 4;
             const bool repeated = x >= width;
@@ -82,7 +86,7 @@ std::vector<std::uint8_t> bitmap_of_rgba(const std::uint8_t* rgba, std::uint32_t
         notes += std::to_string(transparent_kept) + " fully transparent pixels kept their stored colour\n";
     if (partly_transparent > 0)
         notes += std::to_string(partly_transparent) + " partly transparent pixels lost their alpha\n";
-    return encode_bitmap(even_width, height, bgr.data());
+    return pixels;
 }
 
 }  // namespace pixmar

@@ -1,8 +1,9 @@
-// Images other than a 24-bit bitmap, made one for the converter: decoded to
-// their stored colours (not premultiplied by alpha), alpha dropped, fully
-// transparent pixels magic pink on request, an odd width padded by repeating
-// the last column or cropped. The bitmap itself is written by the project's
-// own encoder, so it is exactly what the converter reads.
+// Images other than a 24-bit bitmap, made the pixels of one for the
+// converter: decoded to their stored colours (not premultiplied by alpha),
+// alpha dropped, fully transparent pixels magic pink on request, an odd width
+// padded by repeating the last column or cropped. The converter takes them
+// with the records of the 24-bit bitmap they make (records_of_bitmap), so
+// that it says what it says of that bitmap.
 #pragma once
 
 #include <cstddef>
@@ -10,6 +11,8 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "bitmap.h"
 
 namespace pixmar {
 
@@ -39,9 +42,10 @@ struct DecodedImage {
 // Decodes a PNG, GIF (its first frame) or BMP.
 ImageResult decode_image(const std::uint8_t* bytes, std::size_t size, DecodedImage& image);
 
-// The 24-bit bitmap file of RGBA rows (top row first); one line for each
-// thing done to the picture goes to `notes`.
-std::vector<std::uint8_t> bitmap_of_rgba(const std::uint8_t* rgba, std::uint32_t width, std::uint32_t height,
-                                         const ImageOptions& options, std::string& notes);
+// The pixel buffer of RGBA rows (top row first), its width made even; one
+// line for each thing done to the picture goes to `notes`. std::bad_alloc
+// when its memory cannot be had.
+PixelBuffer pixels_of_rgba(const std::uint8_t* rgba, std::uint32_t width, std::uint32_t height,
+                           const ImageOptions& options, std::string& notes);
 
 }  // namespace pixmar

@@ -1,156 +1,323 @@
 // The page's way into the converter and the preview, compiled to
-// WebAssembly. Files are named blocks of the module's memory
-// (platform_web.h): the worker puts the page's bytes there, runs the command
-// line's own conversion on them (the same checks, messages and header bytes;
-// messages go to standard output) and takes the header from there.
+// WebAssembly: one entry a job, called by the worker. The file the page was
+// given stays in the worker as Module.pageFile and is read from there as the
+// converter asks for its bytes; message lines, notes and the header's blocks
+// go to the worker's Module.on... functions as they are made.
 #include <emscripten/emscripten.h>
 
 #include <cstdint>
-#include <cstdio>
+#include <cstring>
 #include <new>
 #include <string>
-#include <utility>
 #include <vector>
 
-#include "bitmap.h"
 #include "converter.h"
 #include "header_reader.h"
+#include "header_writer.h"
 #include "image_bitmap.h"
-#include "platform_web.h"
 #include "preview.h"
 
 namespace {
 
+using namespace pixmar;
+
+EM_JS(double, page_file_size, (), { return Module.pageFile.size; });
+
+// Reads the page file's bytes from `offset` into `to`; returns how many came.
+// A file that can no longer be read (changed or removed since it was
+// chosen) gives none, and the worker is told why.
+EM_JS(double, read_page_file, (double offset, std::uint8_t* to, double size), {
+    const end = Math.min(offset + size, Module.pageFile.size);
+    if (end <= offset)
+        return 0;
+    try {
+        const bytes = new Uint8Array(new FileReaderSync().readAsArrayBuffer(Module.pageFile.slice(offset, end)));
+        HEAPU8.set(bytes, to);
+        return bytes.length;
+    } catch (error) {
+        Module.onReadFailed(error.name);
+        return 0;
+    }
+});
+
+EM_JS(void, print_line, (const char* line, double size), { Module.onLine(UTF8ToString(line, size)); });
+EM_JS(void, print_note, (const char* note), { Module.onNote(UTF8ToString(note)); });
+EM_JS(void, refuse, (const char* reason, double width, double height), { Module.onRefused(UTF8ToString(reason), width, height); });
+EM_JS(int, create_header, (double size), { return Module.onHeaderCreate(size) ? 1 : 0; });
+EM_JS(void, write_header, (const char* text, double size), { Module.onHeaderBlock(HEAPU8.subarray(text, text + size)); });
+EM_JS(void, finish_header, (int complete), { Module.onHeaderFinish(complete !== 0); });
+EM_JS(void, show_pictures, (const std::uint8_t* original, const std::uint8_t* decoded, double width, double height), {
+    Module.onPictures(original, decoded, width, height);
+});
+
+// The page file as the converter's source.
+std::uint64_t position = 0;
+
+bool open_page_file(void*, const std::string&)
+{
+    position = 0;
+    return true;
+}
+
+std::int64_t read_from_page_file(void*, std::uint8_t* to, std::size_t size)
+{
+    const double got = read_page_file(double(position), to, double(size));
+    position += std::uint64_t(got);
+    return std::int64_t(got);
+}
+
+bool seek_page_file(void*, std::uint64_t offset, std::uint64_t& available)
+{
+    position = offset;
+    const std::uint64_t size = std::uint64_t(page_file_size());
+    available = position < size ? size - position : 0;
+    return true;
+}
+
+void close_page_file(void*) {}
+
+BitmapSource page_file{nullptr, open_page_file, read_from_page_file, seek_page_file, close_page_file};
+
+void print(void*, std::string_view line) { print_line(line.data(), double(line.size())); }
+const MessageSink page_messages{nullptr, print};
+
+bool create(void*, const std::string&, std::uint64_t size) { return create_header(double(size)) != 0; }
+bool write(void*, const char* text, std::size_t size)
+{
+    write_header(text, double(size));
+    return true;
+}
+bool finish(void*, bool complete)
+{
+    finish_header(complete);
+    return complete;
+}
+HeaderSink page_header{nullptr, create, write, finish};
+
+// The most the page holds: the worker keeps a header of less than 2 GiB, and
+// the module's 4 GiB hold the image's file, its decoded rows, its pixels and
+// the preview's pictures, about 12 bytes a pixel, with room to spare.
+bool fits_page(const std::string& path, std::uint32_t width, std::uint32_t height)
+{
+    return header_size(path, width, height) < (std::uint64_t(1) << 31) &&
+           std::uint64_t(width) * height * 12 <= std::uint64_t(7) << 29;
+}
+
+// The page file's first `size` bytes, or fewer when it is shorter.
+std::vector<std::uint8_t> page_file_head(std::size_t size)
+{
+    std::vector<std::uint8_t> head(std::min<std::size_t>(size, std::size_t(page_file_size())));
+    position = 0;
+    head.resize(std::size_t(read_from_page_file(nullptr, head.data(), head.size())));
+    return head;
+}
+
+// What a converted image keeps for its preview: its pixels before the
+// Magic Pink rule changed them.
+PixelBuffer kept_original;
+
+// The preview's two pictures, kept until the next job so that the worker can
+// make bitmaps of them straight from the module's memory.
+std::vector<std::uint8_t> shown_original, shown_decoded;
+
 // A picture as a canvas takes it: RGBA, top row first.
-std::vector<std::uint8_t> rgba_rows(const pixmar::PixelBuffer& picture)
+std::vector<std::uint8_t> rgba_rows(const PixelBuffer& picture)
 {
     std::vector<std::uint8_t> rgba(std::size_t(picture.width) * picture.height * 4);
     std::uint8_t* out = rgba.data();
     for (std::uint32_t row = picture.height; row-- > 0;) {
         const std::uint8_t* in = picture.bytes.get() + std::size_t(row) * picture.width * 3;
-        for (std::uint32_t column = 0; column < picture.width; ++column, in += 3, out += 4) {
+        for (std::uint32_t column = 0; column < picture.width; ++column, in += 3, out += 4)
             out[0] = in[2], out[1] = in[1], out[2] = in[0], out[3] = 255;
-        }
     }
     return rgba;
 }
 
-// The width and height of the image file `name`; 0 and 0 when it cannot be read.
-std::pair<std::uint32_t, std::uint32_t> image_size_of(const char* name)
+PixelBuffer copy_of(const PixelBuffer& pixels)
 {
-    std::size_t size = 0;
-    const std::uint8_t* bytes = pixmar::web_file(name, size);
-    std::uint32_t width = 0, height = 0;
-    if (!bytes || !pixmar::image_size(bytes, size, width, height))
-        return {0, 0};
-    return {width, height};
+    PixelBuffer copy;
+    copy.width = pixels.width, copy.height = pixels.height;
+    const std::uint64_t size = std::uint64_t(pixels.width) * pixels.height * 3;
+    copy.bytes = allocate_memory_block(size);
+    std::memcpy(copy.bytes.get(), pixels.bytes.get(), std::size_t(size));
+    return copy;
+}
+
+// Makes the image's pixels and converts them; false after refusing it.
+int convert_decoded(const Conversion& conversion, const std::uint8_t* rgba, std::uint32_t width, std::uint32_t height,
+                    const ImageOptions& options, bool keep)
+{
+    std::string notes;
+    PixelBuffer pixels = pixels_of_rgba(rgba, width, height, options, notes);
+    for (std::size_t start = 0, end; (end = notes.find('\n', start)) != std::string::npos; start = end + 1)
+        print_note(notes.substr(start, end - start).c_str());
+    if (keep)
+        kept_original = copy_of(pixels);
+    return convert_pixels(conversion, records_of_bitmap(pixels.width, pixels.height), pixels, page_header,
+                          page_messages);
 }
 
 }  // namespace
 
 extern "C" {
 
-// Makes the file `name` of `size` bytes and returns where the page puts them
-// (nullptr when memory runs out).
-EMSCRIPTEN_KEEPALIVE std::uint8_t* pixmar_make_file(const char* name, double size)
+// What the page file's first bytes say it is: "PNG", "GIF", "JPEG", "WebP",
+// or "BMP" for a bitmap to decode; "" for a file the converter takes as it
+// is: a 24-bit BMP (unless `as_image`), or no image kind the page knows.
+EMSCRIPTEN_KEEPALIVE const char* pixmar_image_kind(int as_image)
 {
-    return pixmar::make_web_file(name, std::size_t(size));
+    const std::vector<std::uint8_t> head = page_file_head(kFileHeaderSize + kInfoHeaderSize);
+    const auto starts = [&](const char* text, std::size_t at = 0) {
+        const std::size_t length = std::strlen(text);
+        return head.size() >= at + length && std::memcmp(head.data() + at, text, length) == 0;
+    };
+    if (starts("\x89PNG"))
+        return "PNG";
+    if (starts("GIF8"))
+        return "GIF";
+    if (starts("\xFF\xD8\xFF"))
+        return "JPEG";
+    if (starts("RIFF") && starts("WEBP", 8))
+        return "WebP";
+    if (starts("BM") && (as_image || head.size() < kFileHeaderSize + kInfoHeaderSize ||
+                         decode_info_header(head.data() + kFileHeaderSize).biBitCount != 24))
+        return "BMP";
+    return "";
 }
 
-// Where the bytes of the file `name` are, and how many (-1 when there is no such file).
-EMSCRIPTEN_KEEPALIVE const std::uint8_t* pixmar_file_bytes(const char* name)
-{
-    std::size_t size = 0;
-    return pixmar::web_file(name, size);
-}
-EMSCRIPTEN_KEEPALIVE double pixmar_file_size(const char* name)
-{
-    std::size_t size = 0;
-    return pixmar::web_file(name, size) ? double(size) : -1;
-}
-
-// Names the file that the page holds as Module.pageFile, of `size` bytes.
-EMSCRIPTEN_KEEPALIVE void pixmar_name_page_file(const char* name, double size)
-{
-    pixmar::name_page_file(name, std::uint64_t(size));
-}
-
-// Forgets every file, so that each job starts clean.
-EMSCRIPTEN_KEEPALIVE void pixmar_remove_files() { pixmar::remove_web_files(); }
-
-// Converts the bitmap `name` as `pixmar name`, or `pixmar -MP name`, does,
-// into `name`.h, with storage for `expected_header` bytes taken at once.
+// Converts the page file as `pixmar name` (or `pixmar -MP name`) does.
 // Returns the exit status.
-EMSCRIPTEN_KEEPALIVE int pixmar_convert(const char* name, int magic_pink, double expected_header)
+EMSCRIPTEN_KEEPALIVE int pixmar_convert_file(const char* name, int magic_pink)
 {
-    pixmar::expect_web_output(std::size_t(expected_header));
-    return magic_pink ? pixmar::run_converter({"-MP", name}) : pixmar::run_converter({name});
+    kept_original = PixelBuffer();
+    print_banner(page_messages);
+    return convert_bitmap({name, magic_pink != 0}, page_file, page_header, page_messages);
 }
 
-// The width and height of the PNG, GIF or BMP `name` (0 when it cannot be read).
-EMSCRIPTEN_KEEPALIVE double pixmar_image_width(const char* name) { return image_size_of(name).first; }
-EMSCRIPTEN_KEEPALIVE double pixmar_image_height(const char* name) { return image_size_of(name).second; }
-
-// Makes the 24-bit bitmap `bitmap` of the image `image`: a PNG, GIF or BMP
-// that is decoded here, or, when `width` is above 0, RGBA rows of `width` x
-// `height` that the browser decoded. Prints a line for each thing done to
-// the picture. Returns an ImageResult.
-EMSCRIPTEN_KEEPALIVE int pixmar_image_to_bitmap(const char* image, const char* bitmap, int width, int height,
-                                                int transparent_pink, int crop)
+// True when the decoder reads the page file's size: a bitmap the converter
+// refuses can then be converted as an image.
+EMSCRIPTEN_KEEPALIVE int pixmar_can_decode()
 {
+    const std::vector<std::uint8_t> head = page_file_head(4096);
+    std::uint32_t width = 0, height = 0;
+    return image_size(head.data(), head.size(), width, height);
+}
+
+// True when a `width` x `height` image converted under `name` fits the page.
+EMSCRIPTEN_KEEPALIVE int pixmar_fits(const char* name, double width, double height)
+{
+    return width >= 0 && height >= 0 && width < 4294967296.0 && height < 4294967296.0 &&
+           fits_page(name, std::uint32_t(width), std::uint32_t(height));
+}
+
+// Converts an image as `pixmar name` would convert the 24-bit bitmap the
+// README's recipe makes of it: the page file's PNG, GIF or BMP decoded here,
+// or, when `width` is above 0, the RGBA rows at `rgba` that the browser
+// decoded (the module's memory, released here). Each thing done to the
+// picture is a note. With `keep`, its pixels stay for the preview. Returns
+// the exit status, or -1 after refusing the image (Module.onRefused).
+EMSCRIPTEN_KEEPALIVE int pixmar_convert_image(const char* name, int magic_pink, int transparent_pink, int crop,
+                                              std::uint8_t* rgba, int width, int height, int keep)
+{
+    kept_original = PixelBuffer();
+    const Conversion conversion{name, magic_pink != 0};
+    const ImageOptions options{transparent_pink != 0, crop != 0};
     try {
-        std::size_t size = 0;
-        const std::uint8_t* bytes = pixmar::web_file(image, size);
-        if (!bytes)
-            return int(pixmar::ImageResult::cannot_decode);
-        pixmar::DecodedImage decoded;
-        if (width <= 0) {
-            const pixmar::ImageResult result = pixmar::decode_image(bytes, size, decoded);
-            if (result != pixmar::ImageResult::made)
-                return int(result);
-            bytes = decoded.rgba.get(), width = int(decoded.width), height = int(decoded.height);
+        if (width > 0) {
+            struct Release {
+                std::uint8_t* rgba;
+                ~Release() { std::free(rgba); }
+            } release{rgba};
+            print_banner(page_messages);
+            return convert_decoded(conversion, rgba, std::uint32_t(width), std::uint32_t(height), options, keep != 0);
         }
-        std::string notes;
-        std::vector<std::uint8_t> file = pixmar::bitmap_of_rgba(bytes, std::uint32_t(width), std::uint32_t(height),
-                                                                {transparent_pink != 0, crop != 0}, notes);
-        decoded.rgba.reset();
-        pixmar::keep_web_file(image, {});  // its memory is the converter's now
-        pixmar::keep_web_file(bitmap, std::move(file));
-        std::printf("%s", notes.c_str());
-        return int(pixmar::ImageResult::made);
+        std::vector<std::uint8_t> file(static_cast<std::size_t>(page_file_size()));
+        position = 0;
+        file.resize(std::size_t(read_from_page_file(nullptr, file.data(), file.size())));
+        std::uint32_t wide = 0, high = 0;
+        if (is_sixteen_bit_png(file.data(), file.size()))
+            return refuse("sixteen bits", 0, 0), -1;
+        if (!image_size(file.data(), file.size(), wide, high))
+            return refuse("undecodable", 0, 0), -1;
+        if (!fits_page(name, wide, high))
+            return refuse("too large", wide, high), -1;
+        DecodedImage decoded;
+        const ImageResult result = decode_image(file.data(), file.size(), decoded);
+        file = std::vector<std::uint8_t>();
+        if (result != ImageResult::made)
+            return refuse(result == ImageResult::no_memory ? "no memory" : "undecodable", 0, 0), -1;
+        print_banner(page_messages);
+        return convert_decoded(conversion, decoded.rgba.get(), decoded.width, decoded.height, options, keep != 0);
     } catch (const std::bad_alloc&) {
-        return int(pixmar::ImageResult::no_memory);
+        return refuse("no memory", 0, 0), -1;
     }
 }
 
-// Decodes the header `header` as the target will show it and writes that
-// picture and the original `bitmap` as RGBA rows into the files
-// `decoded_rgba` and `original_rgba`, printing the PSNR line as
-// pixmar-preview does. Returns 0, 1 when any of it cannot be read, or 2 when
-// memory runs out.
-EMSCRIPTEN_KEEPALIVE int pixmar_preview(const char* header, const char* bitmap, const char* original_rgba,
-                                        const char* decoded_rgba)
+// Decodes the header at `text` (`size` bytes, the module's memory, released
+// here) as the target will show it, beside the original: the converted
+// image's kept pixels, or else the page file read again. Hands both pictures
+// to Module.onPictures and returns the PSNR line; "" when any of it cannot
+// be read or memory runs out.
+EMSCRIPTEN_KEEPALIVE const char* pixmar_preview(char* text, double size)
 {
+    static std::string line;
+    line.clear();
+    shown_original = shown_decoded = std::vector<std::uint8_t>();
     try {
-        std::string text, detail;
-        pixmar::ParsedHeader parsed;
-        pixmar::PixelBuffer decoded, original;
-        if (!pixmar::read_text_file(header, text) || pixmar::parse_header(text, parsed, detail) != pixmar::HeaderProblem::none)
-            return 1;
-        text = std::string();
-        if (!pixmar::decode_picture(parsed, decoded))
-            return 2;
-        parsed = pixmar::ParsedHeader();
-        const pixmar::BitmapStage read = pixmar::read_bitmap(bitmap, original).stage;
-        if (read != pixmar::BitmapStage::loaded)
-            return read == pixmar::BitmapStage::no_memory ? 2 : 1;
-        pixmar::print_psnr(pixmar::measure_psnr(original, decoded));
-        pixmar::keep_web_file(original_rgba, rgba_rows(original));
-        original = pixmar::PixelBuffer();
-        pixmar::keep_web_file(decoded_rgba, rgba_rows(decoded));
-        return 0;
+        ParsedHeader parsed;
+        {
+            std::string header(text, std::size_t(size));
+            std::free(text);
+            text = nullptr;
+            std::string detail;
+            if (parse_header(header, parsed, detail) != HeaderProblem::none)
+                return "";
+        }
+        PixelBuffer decoded, original = std::move(kept_original);
+        if (!decode_picture(parsed, decoded))
+            return refuse("no memory", 0, 0), "";
+        parsed = ParsedHeader();
+        if (!original.bytes && read_bitmap("", page_file, kNoMessages, original) != kExitDone)
+            return "";
+        line = psnr_line(measure_psnr(original, decoded));
+        shown_original = rgba_rows(original);
+        original = PixelBuffer();
+        shown_decoded = rgba_rows(decoded);
+        show_pictures(shown_original.data(), shown_decoded.data(), decoded.width, decoded.height);
+        return line.c_str();
     } catch (const std::bad_alloc&) {
-        return 2;
+        std::free(text);
+        return refuse("no memory", 0, 0), "";
     }
+}
+
+// The length of the header the page file makes under `name`, as far as its
+// first bytes tell: from a bitmap's records, or a PNG's or GIF's size; 0
+// when they do not tell (JPEG, WebP, anything else).
+EMSCRIPTEN_KEEPALIVE double pixmar_header_estimate(const char* name)
+{
+    const std::vector<std::uint8_t> head = page_file_head(65536);
+    std::uint32_t width = 0, height = 0;
+    if (head.size() >= kFileHeaderSize + kInfoHeaderSize && decode_file_header(head.data()).bfType == kBitmapType) {
+        const InfoHeader info = decode_info_header(head.data() + kFileHeaderSize);
+        width = std::uint32_t(info.biWidth < 0 ? -std::int64_t(info.biWidth) : info.biWidth);
+        height = std::uint32_t(info.biHeight < 0 ? -std::int64_t(info.biHeight) : info.biHeight);
+    } else if (!image_size(head.data(), head.size(), width, height)) {
+        return 0;
+    }
+    return double(header_size(name, width + width % 2, height));
+}
+
+// Memory the worker fills for an entry that releases it.
+EMSCRIPTEN_KEEPALIVE std::uint8_t* pixmar_allocate(double size)
+{
+    return size < 4294967296.0 ? static_cast<std::uint8_t*>(std::malloc(std::size_t(size))) : nullptr;
+}
+
+// Lets go of what the last job kept: each job starts clean.
+EMSCRIPTEN_KEEPALIVE void pixmar_forget()
+{
+    kept_original = PixelBuffer();
+    shown_original = shown_decoded = std::vector<std::uint8_t>();
 }
 }

@@ -1,137 +1,90 @@
-// Every job of the page, off the page's thread: reading the chosen file,
-// decoding an image and making it a 24-bit bitmap, the conversion itself (the
-// command line's own run), and the preview's pictures.
+// Every job of the page, off the page's thread: the converter's own run on
+// the chosen file (or on the image it decodes), and the preview's pictures.
+// The module reads the file itself (Module.pageFile) and hands back its
+// message lines, its notes and the header's blocks as it makes them.
 // Messages in:
 //   { type: 'job', run, file, name, magicPink, transparentPink, crop, asImage,
 //     preview, batch, sentAt }: one file; the jobs of a batch (batch set) come
 //     all at once and do not cancel one another;
 //   { type: 'cancel', run }: cancels every older job;
+//   { type: 'estimate', run, files, names }: about how long the headers of
+//     a batch's files are, in all;
 //   { type: 'zip', run, entries }: the headers of a batch in one zip.
 // A newer job cancels an older one at its next step. Messages out, each with
 // its job's run: progress (a step and how far it has got), converted (the
-// run's lines, its status, the header's bytes, what was done to the picture,
-// and how long each step took), refused (why the file was not converted),
-// cancelled, headerBlob (a single file's header again, as a Blob), preview
-// (the two pictures as bitmaps and the PSNR line) or previewFailed; and
-// zipped for a zip.
+// run's lines, its status, the header (a batch's whole, a single file's first
+// bytes and size), what was done to the picture, a problem the page found
+// beside them, and how long each step took), refused (why the file was not
+// converted), cancelled, headerBlob (a single file's header as a Blob),
+// preview (the two pictures as bitmaps and the PSNR line) or previewFailed;
+// estimated for an estimate and zipped for a zip.
 'use strict';
 
-let lines = [];
 let job = null;     // the job being worked on
 let latest = 0;     // the newest job asked for
-const print = (line) => lines.push(line);
-const onWritten = (bytes) => {
-    if (job && job.expected > 0)
-        postMessage({ type: 'progress', run: job.run, step: 'converting', fraction: Math.min(1, bytes / job.expected) });
+let found = null;   // what the module has handed back for the job in hand
+
+// What the module calls back while it works on a job.
+const callbacks = {
+    onLine: (line) => found.lines.push(line),
+    onNote: (note) => found.notes.push(note),
+    onRefused: (reason, width, height) => { found.refused = { reason, width, height }; },
+    onReadFailed: (error) => { found.readFailed = found.readFailed || error; },
+    onHeaderCreate(size) {
+        // What the worker can keep, and hand to the page, in one piece.
+        if (size >= 2 ** 31) {
+            found.tooLarge = true;
+            return false;
+        }
+        try {
+            found.header = new Uint8Array(size);
+        } catch {
+            found.tooLarge = true;
+            return false;
+        }
+        found.written = 0;
+        return true;
+    },
+    onHeaderBlock(block) {
+        found.header.set(block, found.written);
+        found.written += block.length;
+        if (job)
+            postMessage({ type: 'progress', run: job.run, step: 'converting', fraction: found.written / found.header.length });
+    },
+    onHeaderFinish(complete) {
+        if (!complete)
+            found.header = null;
+    },
+    onPictures: (original, decoded, width, height) => { found.pictures = { original, decoded, width, height }; },
 };
-const start = () => createPixmar({ print, printErr: print, onWritten });
+const start = () => createPixmar(callbacks);
 let ready = start();
 ready.then(() => postMessage({ type: 'ready' }));
 
-const commandLines = () => lines.map((line) => line + '\n').join('');
+const tooLargeProblem = (file, width, height) => (width > 0
+    ? `${file} is ${width} x ${height} pixels: its header would be larger than this page can hold. Convert it with the command line.`
+    : `${file}: its header would be larger than this page can hold. Convert it with the command line.`);
 
-// What the first bytes say the file is; null for no image kind the page knows.
-function kindOf(bytes)
-{
-    const starts = (...values) => values.every((value, i) => bytes[i] === value);
-    const text = (at, word) => [...word].every((letter, i) => bytes[at + i] === letter.charCodeAt(0));
-    if (starts(0x89, 0x50, 0x4e, 0x47))
-        return 'PNG';
-    if (text(0, 'GIF8'))
-        return 'GIF';
-    if (starts(0xff, 0xd8, 0xff))
-        return 'JPEG';
-    if (text(0, 'RIFF') && text(8, 'WEBP'))
-        return 'WebP';
-    if (text(0, 'BM'))
-        return 'BMP';
-    return null;
-}
+const problems = {
+    'undecodable': (data, kind) => `${data.file.name}: a ${kind} image that cannot be decoded: damaged or unsupported.`,
+    'sixteen bits': (data) => `${data.file.name}: a PNG of 16 bits a sample, which the page does not take: save it with 8 bits a sample (the README's recipes do).`,
+    'too large': (data, kind, refused) => tooLargeProblem(data.file.name, refused.width, refused.height),
+    'no memory': () => 'ERROR: not enough memory for the image',
+};
 
-// The most the page holds: a message carries less than 2 GiB, and the module
-// holds 4 GiB in all: the bitmap, its pixels and the header's text, 12 bytes
-// a pixel, with room to spare.
-const kMaxHeaderBytes = 2 ** 31 - 1;
-const kMaxModuleBytes = 3.5 * 2 ** 30;
-const kReadWhole = 2 ** 20;
-
-function tooLarge(width, height)
-{
-    return headerBytes(width, height) > kMaxHeaderBytes || width * height * 12 > kMaxModuleBytes;
-}
-
-// The file `name` of the module made of `bytes`; false when memory runs out.
-function put(pixmar, name, bytes)
-{
-    const at = pixmar.ccall('pixmar_make_file', 'number', ['string', 'number'], [name, bytes.length]) >>> 0;
-    if (at === 0 && bytes.length > 0)
-        return false;
-    pixmar.HEAPU8.set(bytes, at);
-    return true;
-}
-
-// The bytes of the file `name` of the module, as they lie in its memory.
-function view(pixmar, name)
-{
-    const size = pixmar.ccall('pixmar_file_size', 'number', ['string'], [name]);
-    const at = pixmar.ccall('pixmar_file_bytes', 'number', ['string'], [name]) >>> 0;
-    return pixmar.HEAPU8.subarray(at, at + size);
-}
-
-// A 32-bit little-endian field of a bitmap's headers (0 past the end).
-const field = (bytes, offset) => (bytes.length >= offset + 4 ? new DataView(bytes.buffer, bytes.byteOffset).getInt32(offset, true) : 0);
-
-const tooLargeProblem = (file, width, height) =>
-    `${file} is ${width} x ${height} pixels: its header would be larger than this page can hold. Convert it with the command line.`;
-
-// Makes the image `bytes` of `kind` the 24-bit bitmap `bitmap`: PNG, GIF and
-// BMP decoded in the module, JPEG and WebP by the browser. Returns the
-// bitmap's width and height and the notes on what was done to the picture,
-// or the problem that stopped it.
-async function makeBitmap(pixmar, data, kind, bitmap, whole)
-{
-    let width, height, rgba = null;
-    if (kind === 'JPEG' || kind === 'WebP') {
-        // The browser's own decoders, as stored: no colour-profile conversion.
-        let image;
-        try {
-            image = await createImageBitmap(data.file, { colorSpaceConversion: 'none', premultiplyAlpha: 'none' });
-        } catch {
-            return { problem: 'undecodable' };
-        }
-        width = image.width, height = image.height;
-        if (tooLarge(width, height))
-            return { problem: 'too large', width, height };
-        const context = new OffscreenCanvas(width, height).getContext('2d', { willReadFrequently: true });
-        context.drawImage(image, 0, 0);
-        rgba = context.getImageData(0, 0, width, height).data;
-    } else {
-        if (!put(pixmar, 'image', whole || new Uint8Array(await data.file.arrayBuffer())))
-            return { problem: 'no memory' };
-        width = pixmar.ccall('pixmar_image_width', 'number', ['string'], ['image']);
-        height = pixmar.ccall('pixmar_image_height', 'number', ['string'], ['image']);
-        if (width === 0)
-            return { problem: 'undecodable' };
-        if (tooLarge(width, height))
-            return { problem: 'too large', width, height };
-    }
-    if (rgba && !put(pixmar, 'image', rgba))
-        return { problem: 'no memory' };
-    lines = [];
-    const made = pixmar.ccall('pixmar_image_to_bitmap', 'number', ['string', 'string', 'number', 'number', 'number', 'number'],
-                              ['image', bitmap, rgba ? width : 0, rgba ? height : 0, data.transparentPink ? 1 : 0, data.crop ? 1 : 0]);
-    if (made !== 0)
-        return { problem: ['', 'undecodable', 'sixteen bits', 'no memory'][made] };
-    width += width % 2 === 0 ? 0 : data.crop ? -1 : 1;
-    return { width, height, notes: `made 24-bit from a ${kind}\n` + commandLines() };
-}
-
-// Gives the page's event loop a turn, so that a newer job can be seen.
-const yieldTurn = () => new Promise((resolve) => setTimeout(resolve));
+// Gives the worker's event loop a turn, so that a newer job or a cancel can
+// be seen: a message to itself, which no timer's clamping delays.
+const turns = new MessageChannel();
+const waitingTurns = [];
+turns.port1.onmessage = () => waitingTurns.shift()();
+const yieldTurn = () => new Promise((resolve) => {
+    waitingTurns.push(resolve);
+    turns.port2.postMessage(null);
+});
 
 onmessage = ({ data }) => {
-    if (data.type === 'zip') {
-        queue = queue.then(() => zip(data));
+    if (data.type === 'zip' || data.type === 'estimate') {
+        queue = queue.then(() => (data.type === 'zip' ? zip(data) : estimate(data)));
         return;
     }
     if (!data.batch)
@@ -139,6 +92,7 @@ onmessage = ({ data }) => {
     if (data.type === 'job')
         queue = queue.then(() => work(data));
 };
+let queue = Promise.resolve();
 
 // The headers of a batch in one zip, each entry under its header's name.
 function zip(data)
@@ -150,7 +104,21 @@ function zip(data)
         postMessage({ type: 'zipped', run: data.run, problem: `the zip could not be made: ${error}` });
     }
 }
-let queue = Promise.resolve();
+
+// About how long a batch's headers are: what each file's first bytes tell
+// the module, or, where they tell nothing (JPEG, WebP), a guess from its size.
+async function estimate(data)
+{
+    const pixmar = await ready;
+    let total = 0;
+    data.files.forEach((file, index) => {
+        pixmar.pageFile = file;
+        found = { readFailed: null };
+        total += pixmar.ccall('pixmar_header_estimate', 'number', ['string'], [data.names[index]]) || file.size * 24;
+    });
+    pixmar.pageFile = null;
+    postMessage({ type: 'estimated', run: data.run, total });
+}
 
 async function work(data)
 {
@@ -165,10 +133,35 @@ async function work(data)
             ready = start();
     } finally {
         job = null;
+        found = null;
         const pixmar = await ready;
-        pixmar.ccall('pixmar_remove_files', null, [], []);
+        pixmar.ccall('pixmar_forget', null, [], []);
         pixmar.pageFile = null;
     }
+}
+
+// The RGBA rows of a JPEG or WebP, which the browser decodes, in the
+// module's memory for pixmar_convert_image; or the problem that stopped it.
+async function browserDecoded(pixmar, data, bitmap)
+{
+    let image;
+    try {
+        // As stored: no colour-profile conversion.
+        image = await createImageBitmap(data.file, { colorSpaceConversion: 'none', premultiplyAlpha: 'none' });
+    } catch {
+        return { problem: 'undecodable' };
+    }
+    const { width, height } = image;
+    if (!pixmar.ccall('pixmar_fits', 'number', ['string', 'number', 'number'], [bitmap, width, height]))
+        return { problem: 'too large', width, height };
+    const context = new OffscreenCanvas(width, height).getContext('2d', { willReadFrequently: true });
+    context.drawImage(image, 0, 0);
+    const rgba = context.getImageData(0, 0, width, height).data;
+    const at = pixmar.ccall('pixmar_allocate', 'number', ['number'], [rgba.length]) >>> 0;
+    if (at === 0)
+        return { problem: 'no memory' };
+    pixmar.HEAPU8.set(rgba, at);
+    return { at, width, height };
 }
 
 async function convert(data, post)
@@ -184,95 +177,98 @@ async function convert(data, post)
     };
     const pixmar = await ready;
     const stale = () => data.run < latest;
-    let width = 0, height = 0, notes = '', asImageOffered = false;
-    post({ type: 'progress', step: 'reading', fraction: 0 });
-    const bitmap = data.name + '.bmp';
-    const refuse = (problem) => post({ type: 'refused', problem });
-    const noMemory = 'ERROR: not enough memory for the image';
-    try {
-        // A small file is read whole at once; of a large one, its first bytes
-        // tell what it is first, so that one too large is refused unread.
-        const whole = data.file.size <= kReadWhole ? new Uint8Array(await data.file.arrayBuffer()) : null;
-        const head = whole ? whole.subarray(0, 32) : new Uint8Array(await data.file.slice(0, 32).arrayBuffer());
-        const kind = kindOf(head);
-        let made = null;
-        // A 24-bit bitmap, and a file of no kind a decoder knows, go to the
-        // converter as they are: its checks say what they are. So does a
-        // bitmap that the decoder gives up on.
-        if (kind !== null && !(kind === 'BMP' && head[28] === 24 && head[29] === 0 && !data.asImage)) {
-            post({ type: 'progress', step: 'decoding', fraction: 0 });
-            made = await makeBitmap(pixmar, data, kind, bitmap, whole);
-            if (made.problem === 'undecodable' && kind === 'BMP' && !data.asImage)
-                made = null;
-            else if (made.problem)
-                return refuse(made.problem === 'undecodable' ? `${data.file.name}: a ${kind} image that cannot be decoded: damaged or unsupported.`
-                              : made.problem === 'sixteen bits' ? `${data.file.name}: a PNG of 16 bits a sample, which the page does not take: save it with 8 bits a sample (the README's recipes do).`
-                              : made.problem === 'too large' ? tooLargeProblem(data.file.name, made.width, made.height) : noMemory);
-        }
-        ({ width, height } = made || { width: Math.abs(field(head, 18)), height: Math.abs(field(head, 22)) });
-        if (!made) {
-            if (kind === 'BMP' && tooLarge(width, height))
-                return refuse(tooLargeProblem(data.file.name, width, height));
-            // The bitmap stays in the worker's memory, read from there by the converter.
-            pixmar.pageFile = whole || new Uint8Array(await data.file.arrayBuffer());
-            pixmar.ccall('pixmar_name_page_file', null, ['string', 'number'], [bitmap, pixmar.pageFile.length]);
-        }
-        notes = made ? made.notes : '';
-        asImageOffered = !made && kind === 'BMP';
-    } catch (error) {
-        // A file changed or removed since it was chosen.
-        if (!(error instanceof DOMException))
-            throw error;
-        return refuse(`${data.file.name} cannot be read any more (${error.name}): choose it again.`);
-    }
-    timed('read');
+    await yieldTurn();
     if (stale())
         return post({ type: 'cancelled' });
+    const bitmap = data.name + '.bmp';
+    found = { lines: [], notes: [], refused: null, readFailed: null, header: null, written: 0, tooLarge: false, pictures: null };
+    pixmar.pageFile = data.file;
+    post({ type: 'progress', step: 'reading', fraction: 0 });
+    const convertFile = () => {
+        found.lines = [];
+        post({ type: 'progress', step: 'converting', fraction: 0 });
+        return pixmar.ccall('pixmar_convert_file', 'number', ['string', 'number'], [bitmap, data.magicPink ? 1 : 0]);
+    };
 
-    post({ type: 'progress', step: 'converting', fraction: 0 });
-    lines = [];
-    data.expected = headerBytes(width, height);
-    const status = pixmar.ccall('pixmar_convert', 'number', ['string', 'number', 'number'], [bitmap, data.magicPink ? 1 : 0, data.expected]);
-    timed('convert');
-    const converted = { type: 'converted', status, messages: commandLines(), notes, steps };
-    if (status !== 0) {
-        // A bitmap whose info header the converter refuses but the decoder reads
-        // (its headers are enough to tell) can be converted as an image.
-        converted.asImage = asImageOffered && status === 4 && put(pixmar, 'image', pixmar.pageFile.subarray(0, 4096)) &&
-                            pixmar.ccall('pixmar_image_width', 'number', ['string'], ['image']) > 0;
-        post(converted);
-        return;
+    // A 24-bit bitmap, and a file of no image kind the page knows, go to the
+    // converter as they are: its checks say what they are. Any other image
+    // is decoded and goes to it as pixels.
+    const kind = pixmar.ccall('pixmar_image_kind', 'string', ['number'], [data.asImage ? 1 : 0]);
+    let status, problem = '', asImage = false, notes = '';
+    if (kind === '') {
+        status = convertFile();
+        // A bitmap whose info header the converter refuses but the decoder
+        // reads can be converted as an image.
+        asImage = status === 4 && pixmar.ccall('pixmar_can_decode', 'number', [], []) !== 0;
+    } else {
+        post({ type: 'progress', step: 'decoding', fraction: 0 });
+        let decoded = { at: 0, width: 0, height: 0 };
+        if (kind === 'JPEG' || kind === 'WebP')
+            decoded = await browserDecoded(pixmar, data, bitmap);
+        if (stale()) {
+            pixmar._free(decoded.at || 0);
+            return post({ type: 'cancelled' });
+        }
+        status = decoded.problem ? -1
+            : pixmar.ccall('pixmar_convert_image', 'number', ['string', 'number', 'number', 'number', 'number', 'number', 'number', 'number'],
+                           [bitmap, data.magicPink ? 1 : 0, data.transparentPink ? 1 : 0, data.crop ? 1 : 0, decoded.at,
+                            decoded.width, decoded.height, data.preview === false ? 0 : 1]);
+        const refused = decoded.problem ? decoded : found.refused && { problem: found.refused.reason, ...found.refused };
+        if (status >= 0) {
+            notes = [`made 24-bit from a ${kind}`, ...found.notes].map((note) => note + '\n').join('');
+        } else if (refused.problem !== 'undecodable') {
+            return post({ type: 'refused', problem: problems[refused.problem](data, kind, refused) });
+        } else {
+            // What the command line says of the file goes with the page's own
+            // explanation; a bitmap the decoder gives up on has only the former.
+            if (kind !== 'BMP' || data.asImage)
+                problem = problems.undecodable(data, kind);
+            status = convertFile();
+        }
     }
-    // A copy that the page takes without a copy of its own, to show at once.
-    converted.header = view(pixmar, bitmap + '.h').slice();
-    timed('take');
+    timed('convert');
+    // A file changed or removed since it was chosen.
+    if (found.readFailed)
+        return post({ type: 'refused', problem: `${data.file.name} cannot be read any more (${found.readFailed}): choose it again.` });
+    if (found.tooLarge)
+        problem = tooLargeProblem(data.file.name, 0, 0);
+    const converted = { type: 'converted', status, messages: found.lines.join(''), notes, problem, asImage, steps };
+    if (status !== 0)
+        return post(converted);
+    const header = found.header;
+    found.header = null;
+    if (data.preview === false) {
+        converted.header = header;
+        return post(converted, [header.buffer]);
+    }
+    // The page shows the header's first lines at once; the Blob for Download
+    // and Copy is made here, so that the page's thread never copies it.
+    converted.headerStart = header.slice(0, 4096);
+    converted.headerSize = header.length;
     converted.sentAt = now();
-    post(converted, [converted.header.buffer]);
-    if (data.preview === false)
-        return;
-    // The header again as a Blob for Download and Copy: making one copies it,
-    // which is done here rather than on the page's thread.
-    post({ type: 'headerBlob', header: new Blob([view(pixmar, bitmap + '.h')], { type: 'text/plain' }) });
+    post(converted);
+    post({ type: 'headerBlob', header: new Blob([header], { type: 'text/plain' }) });
 
     await yieldTurn();
     if (stale())
         return;
     post({ type: 'progress', step: 'preview', fraction: 0 });
-    lines = [];
-    const previewed = pixmar.ccall('pixmar_preview', 'number', ['string', 'string', 'string', 'string'],
-                                   [bitmap + '.h', bitmap, 'original.rgba', 'decoded.rgba']);
-    if (previewed !== 0) {
-        post({ type: 'previewFailed', why: previewed === 2 ? 'The preview did not fit in the page\'s memory; the header is whole.'
-                                                           : 'The preview could not be made.' });
+    const at = pixmar.ccall('pixmar_allocate', 'number', ['number'], [header.length]) >>> 0;
+    if (at !== 0)
+        pixmar.HEAPU8.set(header, at);
+    found.refused = null;
+    const psnr = at === 0 ? '' : pixmar.ccall('pixmar_preview', 'string', ['number', 'number'], [at, header.length]);
+    if (psnr === '') {
+        post({ type: 'previewFailed', why: at === 0 || (found.refused && found.refused.reason === 'no memory')
+            ? 'The preview did not fit in the page\'s memory; the header is whole.' : 'The preview could not be made.' });
         return;
     }
     // Made from the module's memory as it stands: nothing runs in the module
-    // meanwhile, and the bitmap keeps a copy of its own.
-    const picture = async (name) => {
-        const at = pixmar.ccall('pixmar_file_bytes', 'number', ['string'], [name]) >>> 0;
-        const rgba = new Uint8ClampedArray(pixmar.HEAPU8.buffer, at, width * height * 4);
-        return width > 0 && height > 0 ? createImageBitmap(new ImageData(rgba, width, height)) : null;
-    };
-    const original = await picture('original.rgba'), decoded = await picture('decoded.rgba');
-    post({ type: 'preview', psnr: commandLines().trim(), original, decoded }, original ? [original, decoded] : []);
+    // meanwhile, and each bitmap keeps a copy of its own.
+    const { original, decoded, width, height } = found.pictures;
+    const picture = (rgba) => (width > 0 && height > 0
+        ? createImageBitmap(new ImageData(new Uint8ClampedArray(pixmar.HEAPU8.buffer, rgba, width * height * 4), width, height))
+        : null);
+    const pictures = [await picture(original), await picture(decoded)];
+    post({ type: 'preview', psnr: psnr.trim(), original: pictures[0], decoded: pictures[1] }, pictures[0] ? pictures : []);
 }
