@@ -1,5 +1,6 @@
-// End to end: the built pixmar on generated bitmaps, comparing the exact bytes
-// of standard output, the exit status and the header file.
+// The conversion on generated bitmaps, comparing the exact bytes of what it
+// prints, its status and the header: in this process where a call can tell,
+// and through the built pixmar for its arguments and its files.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -56,13 +57,11 @@ TEST(Convert, StaircaseGivesTheExactHeader)
 
 TEST(Convert, TopDownBitmapGivesTheSameHeader)
 {
-    ScratchFolder folder;
-    write_file(folder / "stairs.bmp", make_top_down(staircase()));
-    const RunResult run = folder.run({"stairs.bmp"});
+    const InProcessRun run = convert_in_memory(make_top_down(staircase()), "stairs.bmp");
     EXPECT_EQ(run.status, 0);
     // The information line shows the raw field; everything written is positive.
     EXPECT_EQ(run.out, success_output("stairs.bmp", info_lines(6, -5, 100)));
-    EXPECT_EQ(read_file(folder / "stairs.bmp.h"), staircase_header());
+    EXPECT_EQ(run.header, staircase_header());
 }
 
 TEST(Convert, AnExistingHeaderIsReplacedWhole)
@@ -87,10 +86,9 @@ TEST(Convert, WordLinesFollowTheWidth)
     };
     for (const LayoutCase& c : cases) {
         SCOPED_TRACE(testing::Message() << c.width << " x " << c.height);
-        ScratchFolder folder;
-        write_file(folder / "w.bmp", make_bitmap(c.width, c.height, [](auto, auto) { return kBlack; }));
-        ASSERT_EQ(folder.run({"w.bmp"}).status, 0);
-        const std::string header = read_file(folder / "w.bmp.h");
+        const InProcessRun run = convert_in_memory(make_bitmap(c.width, c.height, [](auto, auto) { return kBlack; }));
+        ASSERT_EQ(run.status, 0);
+        const std::string& header = run.header;
         const std::size_t body = header.find("={\r\n") + 4;
         const std::size_t end = header.find("};\r\n");
         std::vector<int> counts;
@@ -105,13 +103,10 @@ TEST(Convert, WordLinesFollowTheWidth)
 
 TEST(Convert, ZeroHeightGivesAnEmptyArray)
 {
-    ScratchFolder folder;
-    auto bytes = make_bitmap(4, 0, [](auto, auto) { return kBlack; });
-    write_file(folder / "e.bmp", bytes);
-    const RunResult run = folder.run({"e.bmp"});
+    const InProcessRun run = convert_in_memory(make_bitmap(4, 0, [](auto, auto) { return kBlack; }), "e.bmp");
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.out, success_output("e.bmp", info_lines(4, 0, 0)));
-    EXPECT_EQ(read_file(folder / "e.bmp.h"),
+    EXPECT_EQ(run.header,
               "/*\r\n * File  : e.bmp\r\n * Width : 4\r\n * Height: 0\r\n*/\r\n#define E_WIDTH   (4)\r\n"
               "#define E_HEIGHT  (0)\r\n#define E_SIZE   (0)\r\n\r\nconst unsigned long e_Bitmap[0*4]={\r\n"
               "};\r\n/* END OF FILE */\r\n");
@@ -119,12 +114,11 @@ TEST(Convert, ZeroHeightGivesAnEmptyArray)
 
 TEST(Convert, MissingFillOfTheLastRowIsAccepted)
 {
-    ScratchFolder folder;
     auto bytes = staircase();
     bytes.resize(bytes.size() - 2);
-    write_file(folder / "stairs.bmp", bytes);
-    EXPECT_EQ(folder.run({"stairs.bmp"}).status, 0);
-    EXPECT_EQ(read_file(folder / "stairs.bmp.h"), staircase_header());
+    const InProcessRun run = convert_in_memory(bytes, "stairs.bmp");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.header, staircase_header());
 }
 
 TEST(Convert, PathsOfAnyLengthWork)
@@ -226,8 +220,7 @@ TEST(Convert, APathWithALineBreakIsRefusedBeforeAnyOutput)
 #endif
 
 // A header of several output blocks is the scalar reference formatter's
-// text, line for line, with the switch off and then on (the second run
-// replaces the first one's header). 1024 x 1024 gives 6 MiB of full lines;
+// text, line for line, with the switch off and then on. 1024 x 1024 gives 6 MiB of full lines;
 // at 1030 pixels every row ends in a line of three words, so blocks begin
 // part-way through rows of uneven lines.
 TEST(Convert, AHeaderOfManyBlocksIsTheReferenceText)
@@ -243,8 +236,7 @@ TEST(Convert, AHeaderOfManyBlocksIsTheReferenceText)
             c = (state >> 29) == 0 ? kMagicPink : Rgb{std::uint8_t(state >> 8), std::uint8_t(state >> 16), std::uint8_t(state >> 24)};
         }
         const auto color = [&](std::uint32_t x, std::uint32_t y) { return colors[std::size_t(y) * width + x]; };
-        ScratchFolder folder;
-        write_file(folder / "big.bmp", make_bitmap(width, height, color));
+        const std::vector<std::uint8_t> bitmap = make_bitmap(width, height, color);
         const std::string w = std::to_string(width), h = std::to_string(height);
         for (const bool magic_pink : {false, true}) {
             SCOPED_TRACE(magic_pink ? "switch on" : "switch off");
@@ -263,9 +255,9 @@ TEST(Convert, AHeaderOfManyBlocksIsTheReferenceText)
                 }
             }
             expected += "};\r\n/* END OF FILE */\r\n";
-            const RunResult run = magic_pink ? folder.run({"-MP", "big.bmp"}) : folder.run({"big.bmp"});
+            const InProcessRun run = convert_in_memory(bitmap, "big.bmp", magic_pink);
             ASSERT_EQ(run.status, 0) << run.out;
-            const std::string header = read_file(folder / "big.bmp.h");
+            const std::string& header = run.header;
             ASSERT_GT(header.size(), std::size_t(3) << 20);
             EXPECT_TRUE(header == expected) << "they differ from byte "
                                             << std::mismatch(header.begin(), header.end(), expected.begin(), expected.end()).first - header.begin();

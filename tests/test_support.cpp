@@ -10,6 +10,8 @@
 
 #include "bitmap.h"
 #include "bitmap_encode.h"
+#include "converter.h"
+#include "memory_faces.h"
 
 #include "platform.h"
 
@@ -158,6 +160,19 @@ int run_command(const std::string& utf8)
 
 }  // namespace
 #endif
+
+InProcessRun convert_in_memory(const std::vector<std::uint8_t>& bitmap, const std::string& path, bool magic_pink)
+{
+    pixmar::MemoryInput input{bitmap.data(), bitmap.size()};
+    pixmar::MemoryHeader header;
+    std::string out;
+    pixmar::BitmapSource source = pixmar::memory_source(input);
+    pixmar::HeaderSink sink = pixmar::memory_sink(header);
+    const pixmar::MessageSink messages = pixmar::string_messages(out);
+    pixmar::print_banner(messages);
+    const int status = pixmar::convert_bitmap({path, magic_pink}, source, sink, messages);
+    return {status, out, header.complete ? header.text : std::string()};
+}
 
 RunResult ScratchFolder::run(const std::vector<std::string>& arguments, const std::string& shell_prefix) const
 {

@@ -100,6 +100,17 @@ private:
     std::filesystem::path path_;
 };
 
+// One conversion in this process, as `pixmar path` (or `pixmar -MP path`)
+// runs it on a file holding `bitmap`: what it prints, banner first, its
+// status, and the header it leaves (empty when it leaves none).
+struct InProcessRun {
+    int status;
+    std::string out;
+    std::string header;
+};
+InProcessRun convert_in_memory(const std::vector<std::uint8_t>& bitmap, const std::string& path = "in.bmp",
+                             bool magic_pink = false);
+
 #ifndef _WIN32
 inline constexpr int kInheritOutput = -1, kCloseOutput = -2;
 
