@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 
 #include "memory.h"
@@ -21,10 +22,43 @@ namespace pixmar {
 bool image_size(const std::uint8_t* bytes, std::size_t size, std::uint32_t& width, std::uint32_t& height)
 {
     int x = 0, y = 0, channels = 0;
-    if (size > INT32_MAX || !stbi_info_from_memory(bytes, int(size), &x, &y, &channels) || x <= 0 || y <= 0)
+    if (size > INT32_MAX || !stbi_info_from_memory(bytes, int(size), &x, &y, &channels) || x <= 0 || y == 0 ||
+        y == INT32_MIN)
         return false;
-    width = std::uint32_t(x), height = std::uint32_t(y);
+    // The decoder gives a top-down bitmap's height as it is stored: negative.
+    width = std::uint32_t(x), height = std::uint32_t(y < 0 ? -y : y);
     return true;
+}
+
+namespace {
+
+bool is_bitmap(const std::uint8_t* head, std::size_t size)
+{
+    return size >= kFileHeaderSize && decode_file_header(head).bfType == kBitmapType;
+}
+
+}  // namespace
+
+ImageResult bitmap_problem(const std::uint8_t* head, std::size_t size, std::uint64_t file_size)
+{
+    if (!is_bitmap(head, size))
+        return ImageResult::made;
+    const FileHeader file = decode_file_header(head);
+    // The info header's size comes first, and an OS/2 one is shorter than the rest.
+    if (size >= kFileHeaderSize + 4 && (head[14] == 12 && head[15] == 0 && head[16] == 0 && head[17] == 0))
+        return ImageResult::os2_bitmap;
+    if (size < kFileHeaderSize + kInfoHeaderSize)
+        return ImageResult::cannot_decode;
+    const InfoHeader info = decode_info_header(head + kFileHeaderSize);
+    // Uncompressed rows (plain or with bit fields) have a size the records
+    // tell; the decoder would fill a file cut short with black.
+    if (info.biCompression == 0 || info.biCompression == 3) {
+        const std::uint64_t row = (std::uint64_t(std::uint32_t(info.biWidth < 0 ? 0 : info.biWidth)) * info.biBitCount + 31) / 32 * 4;
+        const std::uint64_t rows = std::uint64_t(info.biHeight < 0 ? -std::int64_t(info.biHeight) : info.biHeight);
+        if (file_size < file.bfOffBits + row * rows)
+            return ImageResult::cannot_decode;
+    }
+    return ImageResult::made;
 }
 
 bool is_sixteen_bit_png(const std::uint8_t* bytes, std::size_t size)
@@ -36,6 +70,9 @@ ImageResult decode_image(const std::uint8_t* bytes, std::size_t size, DecodedIma
 {
     if (is_sixteen_bit_png(bytes, size))
         return ImageResult::sixteen_bit;
+    const ImageResult problem = bitmap_problem(bytes, size, size);
+    if (problem != ImageResult::made)
+        return problem;
     int x = 0, y = 0, channels = 0;
     image.rgba.reset(size <= INT32_MAX ? stbi_load_from_memory(bytes, int(size), &x, &y, &channels, 4) : nullptr);
     if (!image.rgba) {
@@ -43,6 +80,12 @@ ImageResult decode_image(const std::uint8_t* bytes, std::size_t size, DecodedIma
         return reason == "Out of memory" ? ImageResult::no_memory : ImageResult::cannot_decode;
     }
     image.width = std::uint32_t(x), image.height = std::uint32_t(y);
+    // Pillow reads the fourth byte of a 32-bit bitmap without bit fields as
+    // unused, and the decoder as alpha.
+    image.opaque = is_bitmap(bytes, size) && size >= kFileHeaderSize + kInfoHeaderSize &&
+                   decode_info_header(bytes + kFileHeaderSize).biBitCount == 32 &&
+                   decode_info_header(bytes + kFileHeaderSize).biCompression == 0;
+    image.transparent_black = size >= 4 && std::memcmp(bytes, "GIF8", 4) == 0;
     return ImageResult::made;
 }
 
@@ -63,14 +106,15 @@ PixelBuffer pixels_of_rgba(const std::uint8_t* rgba, std::uint32_t width, std::u
         for (std::uint32_t x = 0; x < even_width; ++x, out += 3) {
             const std::uint8_t* in = rgba + (std::size_t(y) * width + std::min(x, width - 1)) * 4;
             const bool repeated = x >= width;
-            const bool key = options.transparent_pink && in[3] == 0;
+            const std::uint8_t alpha = options.opaque ? 255 : in[3];
+            const bool key = options.transparent_pink && alpha == 0;
             out[0] = key ? 255 : in[2];
             out[1] = key ? 0 : in[1];
             out[2] = key ? 255 : in[0];
             if (!repeated) {
                 keyed += key;
-                transparent_kept += !key && in[3] == 0;
-                partly_transparent += in[3] != 0 && in[3] != 255;
+                transparent_kept += !key && alpha == 0;
+                partly_transparent += alpha != 0 && alpha != 255;
             }
         }
     }
@@ -82,7 +126,9 @@ PixelBuffer pixels_of_rgba(const std::uint8_t* rgba, std::uint32_t width, std::u
                  " columns: the last one was dropped\n";
     if (keyed > 0)
         notes += std::to_string(keyed) + " fully transparent pixels became magic pink\n";
-    if (transparent_kept > 0)
+    if (transparent_kept > 0 && options.transparent_black)
+        notes += std::to_string(transparent_kept) + " fully transparent pixels became black: the GIF decoder keeps no colour for them\n";
+    else if (transparent_kept > 0)
         notes += std::to_string(transparent_kept) + " fully transparent pixels kept their stored colour\n";
     if (partly_transparent > 0)
         notes += std::to_string(partly_transparent) + " partly transparent pixels lost their alpha\n";

@@ -200,7 +200,8 @@ EMSCRIPTEN_KEEPALIVE int pixmar_can_decode()
 {
     const std::vector<std::uint8_t> head = page_file_head(4096);
     std::uint32_t width = 0, height = 0;
-    return image_size(head.data(), head.size(), width, height);
+    return image_size(head.data(), head.size(), width, height) &&
+           bitmap_problem(head.data(), head.size(), std::uint64_t(page_file_size())) == ImageResult::made;
 }
 
 // True when a `width` x `height` image converted under `name` fits the page.
@@ -221,7 +222,9 @@ EMSCRIPTEN_KEEPALIVE int pixmar_convert_image(const char* name, int magic_pink, 
 {
     kept_original = PixelBuffer();
     const Conversion conversion{name, magic_pink != 0};
-    const ImageOptions options{transparent_pink != 0, crop != 0};
+    ImageOptions options;
+    options.transparent_pink = transparent_pink != 0;
+    options.crop = crop != 0;
     try {
         if (width > 0) {
             struct Release {
@@ -237,6 +240,9 @@ EMSCRIPTEN_KEEPALIVE int pixmar_convert_image(const char* name, int magic_pink, 
         std::uint32_t wide = 0, high = 0;
         if (is_sixteen_bit_png(file.data(), file.size()))
             return refuse("sixteen bits", 0, 0), -1;
+        const ImageResult problem = bitmap_problem(file.data(), file.size(), file.size());
+        if (problem != ImageResult::made)
+            return refuse(problem == ImageResult::os2_bitmap ? "OS/2 bitmap" : "undecodable", 0, 0), -1;
         if (!image_size(file.data(), file.size(), wide, high))
             return refuse("undecodable", 0, 0), -1;
         if (!fits_page(name, wide, high))
@@ -244,9 +250,14 @@ EMSCRIPTEN_KEEPALIVE int pixmar_convert_image(const char* name, int magic_pink, 
         DecodedImage decoded;
         const ImageResult result = decode_image(file.data(), file.size(), decoded);
         file = std::vector<std::uint8_t>();
+        // A valid image whose decoding runs out of memory is one too large for the page.
+        if (result == ImageResult::no_memory)
+            return refuse("too large", wide, high), -1;
         if (result != ImageResult::made)
-            return refuse(result == ImageResult::no_memory ? "no memory" : "undecodable", 0, 0), -1;
+            return refuse(result == ImageResult::os2_bitmap ? "OS/2 bitmap" : "undecodable", 0, 0), -1;
         print_banner(page_messages);
+        options.opaque = decoded.opaque;
+        options.transparent_black = decoded.transparent_black;
         return convert_decoded(conversion, decoded.rgba.get(), decoded.width, decoded.height, options, keep != 0);
     } catch (const std::bad_alloc&) {
         return refuse("no memory", 0, 0), -1;

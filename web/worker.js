@@ -67,6 +67,8 @@ const tooLargeProblem = (file, width, height) => (width > 0
 
 const problems = {
     'undecodable': (data, kind) => `${data.file.name}: a ${kind} image that cannot be decoded: damaged or unsupported.`,
+    'OS/2 bitmap': (data) => `${data.file.name}: an OS/2 bitmap (12-byte header), which the page does not take: save it as a Windows bitmap first (the README's recipes do).`,
+    'transparency': (data, kind) => `${data.file.name}: a ${kind} with transparency, whose stored colours the browser does not give exactly: save it as a PNG first (the README's recipes do).`,
     'sixteen bits': (data) => `${data.file.name}: a PNG of 16 bits a sample, which the page does not take: save it with 8 bits a sample (the README's recipes do).`,
     'too large': (data, kind, refused) => tooLargeProblem(data.file.name, refused.width, refused.height),
     'no memory': () => 'ERROR: not enough memory for the image',
@@ -157,6 +159,13 @@ async function browserDecoded(pixmar, data, bitmap)
     const context = new OffscreenCanvas(width, height).getContext('2d', { willReadFrequently: true });
     context.drawImage(image, 0, 0);
     const rgba = context.getImageData(0, 0, width, height).data;
+    // A canvas keeps colours premultiplied by alpha: a partly transparent
+    // pixel comes back changed, and a fully transparent one black, so only a
+    // fully transparent pixel that becomes the key colour comes back exact.
+    for (let alpha = 3; alpha < rgba.length; alpha += 4) {
+        if (rgba[alpha] !== 255 && (rgba[alpha] !== 0 || !data.transparentPink))
+            return { problem: 'transparency' };
+    }
     const at = pixmar.ccall('pixmar_allocate', 'number', ['number'], [rgba.length]) >>> 0;
     if (at === 0)
         return { problem: 'no memory' };

@@ -188,7 +188,7 @@ const rows = [
     { label: 'not a bitmap', file: 'text.bmp', bytes: () => Buffer.from('Hello, not a bitmap') },
     { label: 'a huge size claimed by 60 bytes', file: 'huge.bmp', bytes: () => bitmap(2, 1, noise, { patch: { 18: 30000, 22: 30000 } }) },
     { label: 'too short for a header', file: 'short.bmp', bytes: () => Buffer.from('BM') },
-    { label: 'info header cut short', file: 'cut.bmp', bytes: () => bitmap(4, 2, bars).subarray(0, 30) },
+    { label: 'info header cut short', file: 'cut.bmp', bytes: () => bitmap(4, 2, bars).subarray(0, 30), offersImage: false },
     { label: 'pixels cut short', file: 'pixels.bmp', bytes: () => bitmap(4, 2, bars).subarray(0, 60) },
     { label: 'a newer info header', file: 'v5.bmp', bytes: () => bitmap(4, 2, bars, { patch: { 14: 124 } }) },
     { label: 'compressed', file: 'rle.bmp', bytes: () => bitmap(4, 2, bars, { patch: { 30: 1 } }) },
@@ -211,6 +211,8 @@ for (const row of rows) {
         const { page, status, header, problem } = await convertInPage(file, row);
         assert.strictEqual(problem, row.problem || '');
         assert.strictEqual(status, expected.messages);
+        if (row.offersImage !== undefined)
+            assert.strictEqual(await page.$eval('#as-image', (button) => !button.hidden), row.offersImage);
         assert.ok(expected.header === null || row.problem ? header === null : header !== null && header.equals(expected.header),
                   'the downloaded header differs from the command line\'s');
         if (row.screenshot) {
@@ -252,8 +254,21 @@ const images = [
       notes: ['3 fully transparent pixels kept their stored colour', '762 partly transparent pixels lost their alpha'] },
     { label: 'a palette PNG with transparency', recipe: keyed, transparentPink: true,
       make: pillow('s = Image.new("P", (8, 4)); s.putpalette([255, 0, 0, 0, 255, 0, 0, 0, 255, 9, 9, 9]); [s.putpixel((x, y), (x + y) % 4) for x in range(8) for y in range(4)]; s.save("image.png", transparency=bytes([255, 128, 0, 255]))') },
-    { label: 'a 32-bit BMP with alpha, as Pillow writes it', page: 'image.bmp', recipe: keyed, transparentPink: true, magicPink: true,
-      make: pillow(`${sprite}; s.save("image.png"); s.save("image.bmp")`) },
+    { label: 'a 32-bit BMP as Pillow writes RGBA, read opaque as Pillow does', page: 'image.bmp', source: 'image.bmp', recipe: keyed,
+      transparentPink: true, magicPink: true, make: pillow(`${sprite}; s.save("image.bmp")`) },
+    { label: 'a 16-bit BMP, as ImageMagick reads it', page: 'image.bmp', source: 'image.bmp', recipe: 'convert logo.png -alpha',
+      make: 'convert -size 30x20 gradient:red-blue -define bmp:subtype=RGB565 image.bmp' },
+    { label: 'a top-down 8-bit BMP', page: 'image.bmp', source: 'image.bmp', recipe: opaque,
+      make: pillow('import struct; s = Image.new("P", (8, 3)); s.putpalette([(i * 7) % 256 for i in range(768)]); [s.putpixel((x, y), 9 * y + x) for x in range(8) for y in range(3)]; s.save("up.bmp"); b = bytearray(open("up.bmp", "rb").read()); o = struct.unpack_from("<I", b, 10)[0]; b[o:] = b"".join(b[o + 8 * r:o + 8 * r + 8] for r in (2, 1, 0)); struct.pack_into("<i", b, 22, -3); open("image.bmp", "wb").write(b)') },
+    { label: 'a GIF with transparency, box unticked', page: 'image.gif', notes: ['4 fully transparent pixels became black: the GIF decoder keeps no colour for them'],
+      make: pillow('s = Image.new("P", (4, 4)); s.putpalette([250, 10, 10, 10, 250, 10]); [s.putpixel((x, y), int(x == y)) for x in range(4) for y in range(4)]; s.save("image.gif", transparency=1)') },
+    { label: 'an 8-bit BMP cut short, refused as pixmar refuses it', page: 'image.bmp',
+      make: pillow('s = Image.new("P", (16, 16)); s.putpalette(list(range(256)) * 3); s.save("whole.bmp"); open("image.bmp", "wb").write(open("whole.bmp", "rb").read()[:-40])') },
+    { label: 'an OS/2 bitmap', page: 'image.bmp',
+      make: pillow('import struct; open("image.bmp", "wb").write(b"BM" + struct.pack("<IHHI", 26 + 24, 0, 0, 26) + struct.pack("<IHHHH", 12, 4, 2, 1, 24) + bytes(24))'),
+      problem: 'image.bmp: an OS/2 bitmap (12-byte header), which the page does not take: save it as a Windows bitmap first (the README\'s recipes do).' },
+    { label: 'a WebP with partial transparency', page: 'image.webp', make: pillow(`${sprite}; s.save("image.webp", lossless=True)`),
+      problem: 'image.webp: a WebP with transparency, whose stored colours the browser does not give exactly: save it as a PNG first (the README\'s recipes do).' },
     { label: 'an opaque PNG', recipe: 'convert logo.png -alpha', make: 'convert -size 64x48 xc:red -fill blue -draw "rectangle 8,8 30,30" image.png' },
     { label: 'a version-5 24-bit BMP, converted as an image', page: 'image.bmp', asImage: true, recipe: 'convert logo.png -alpha',
       make: 'convert -size 6x4 xc:red -fill blue -draw "point 1,1" image.png && convert image.png -type TrueColor image.bmp' },
@@ -271,14 +286,20 @@ for (const row of images) {
     test(row.label, async () => {
         const folder = fs.mkdtempSync(path.join(work, 'image-'));
         execFileSync('sh', ['-c', row.make], { cwd: folder });
-        const source = path.join(folder, 'image.png');
+        const source = path.join(folder, row.source || 'image.png');
         const { page, status, header, problem, notes } = await convertInPage(path.join(folder, row.page || 'image.png'), row);
         assert.strictEqual(problem, row.problem || '');
         if (row.recipe) {
-            const recipe = readmeLine(row.recipe).replace(/^python3/, pillowPython).replaceAll(/logo|sprite/g, 'image');
+            const recipe = readmeLine(row.recipe).replace(/^python3/, pillowPython).replaceAll(/logo|sprite/g, 'image')
+                .replace('image.png', path.basename(source));
             const expected = commandLine(source, 'image.bmp', row.magicPink, [recipe]);
             assert.strictEqual(status, expected.messages);
             assert.ok(header && header.equals(expected.header), 'the header differs from the recipe\'s');
+        }
+        if (!row.recipe && !row.problem && !row.notes) {
+            const expected = commandLine(path.join(folder, row.page), row.page, row.magicPink);
+            assert.strictEqual(status, expected.messages);
+            assert.strictEqual(header, null);
         }
         for (const note of row.notes || [])
             assert.ok(notes.includes(note), `no note "${note}" in "${notes}"`);
