@@ -264,6 +264,8 @@ const images = [
       make: pillow('s = Image.new("P", (4, 4)); s.putpalette([250, 10, 10, 10, 250, 10]); [s.putpixel((x, y), int(x == y)) for x in range(4) for y in range(4)]; s.save("image.gif", transparency=1)') },
     { label: 'an 8-bit BMP cut short, refused as pixmar refuses it', page: 'image.bmp',
       make: pillow('s = Image.new("P", (16, 16)); s.putpalette(list(range(256)) * 3); s.save("whole.bmp"); open("image.bmp", "wb").write(open("whole.bmp", "rb").read()[:-40])') },
+    { label: 'an opaque JPEG', page: 'image.jpg', source: 'image.jpg', recipe: 'convert logo.png -alpha',
+      make: 'convert -size 64x48 gradient:red-blue -fill yellow -draw "circle 20,20 30,30" -quality 90 image.jpg' },
     { label: 'an OS/2 bitmap', page: 'image.bmp',
       make: pillow('import struct; open("image.bmp", "wb").write(b"BM" + struct.pack("<IHHI", 26 + 24, 0, 0, 26) + struct.pack("<IHHHH", 12, 4, 2, 1, 24) + bytes(24))'),
       problem: 'image.bmp: an OS/2 bitmap (12-byte header), which the page does not take: save it as a Windows bitmap first (the README\'s recipes do).' },
