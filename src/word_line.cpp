@@ -59,6 +59,10 @@
 HWY_BEFORE_NAMESPACE();
 namespace pixmar {
 namespace HWY_NAMESPACE {
+
+// This instruction set's vector formatter (word_line.h's contract).
+char* format_word_line(std::uint8_t* pixels, std::uint32_t pairs, bool magic_pink, char* out);
+
 namespace {
 
 namespace hn = hwy::HWY_NAMESPACE;
@@ -158,6 +162,8 @@ bool has_magic_pink(D d, hn::Vec<D> blue, hn::Vec<D> green, hn::Vec<D> red)
     return !hn::AllFalse(d, hn::Eq(hn::Or(hn::Or(hn::Xor(blue, full), hn::Xor(red, full)), green), hn::Zero(d)));
 }
 
+}  // namespace
+
 char* format_word_line(std::uint8_t* pixels, std::uint32_t pairs, bool magic_pink, char* out)
 {
     // A shorter line ends a row whose width is no multiple of 16: rare
@@ -197,7 +203,6 @@ char* format_word_line(std::uint8_t* pixels, std::uint32_t pairs, bool magic_pin
     return out + 98;
 }
 
-}  // namespace
 }  // namespace HWY_NAMESPACE
 }  // namespace pixmar
 HWY_AFTER_NAMESPACE();
