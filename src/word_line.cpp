@@ -5,22 +5,23 @@
 // the widest one the processor runs, asking it through the compiler's
 // __builtin_cpu_supports.
 //
-// A vector line takes its sixteen pixels a group at a time (as many as the
-// 32-bit lanes of the widest vector, at most sixteen): each pixel's luma,
-// Cb and Cr in a 32-bit lane, then each pair's word in the low half of a
-// 64-bit lane, then that word's eight hex digits as the eight bytes of the
-// same lane.
+// A vector line splits its sixteen pixels' 48 bytes into blue, green and
+// red, and encodes them a group at a time (as many pixels as the vector has
+// 32-bit lanes): each pixel's luma, Cb and Cr in a 32-bit lane, then each
+// pair's word in a 64-bit lane, packed to 32 bits. The words' hex digits
+// come from a table look-up of their nibbles, and byte shuffles lay them out
+// with "0x" and ", ", four words in three 16-byte stores.
 //
 // Why the division is exact. Each numerator n is a whole number from 0 to
 // below 2^23: luma's n < 255001 with d = 1000; Cb's and Cr's numerators
 // shifted right by 5 (floor(n / 32) < 798438, since 100000 = 32 x 3125) with
 // d = 3125. The quotient q = floor(n / d) is taken as (n + 0.5) x r
-// truncated, r = float(1 / d): n and n + 0.5 are exact in a float, and two
+// rounded down, r = float(1 / d): n and n + 0.5 are exact in a float, and two
 // roundings follow, that of r and that of the product, each relative and at
 // most 2^-24. The result lies within 2 x 2^-24 x 256 = 3.1e-5 of
 // (n + 0.5) / d, a value below 256 that lies at least 0.5 / d from every
 // whole number; with d at most 3125, 0.5 / d = 1.6e-4 > 3.1e-5, so
-// truncation gives q exactly. The tests check all 2^24 colours against the
+// rounding down gives q exactly. The tests check all 2^24 colours against the
 // scalar arithmetic.
 #include "word_line.h"
 
@@ -30,10 +31,6 @@
 #include "magic_pink.h"
 #include "pixel_pair.h"
 
-// The widths worth their place in a whole run (see bench/README.md): the
-// 128-bit and 256-bit ones on x86-64; the other systems build their
-// baseline (NEON, WebAssembly SIMD), and none where that is Highway's
-// emulation.
 // Highway is used from its headers alone; its debug builds' checks would
 // call hwy::Abort, which lives in its library.
 #ifndef HWY_IS_DEBUG_BUILD
@@ -74,10 +71,12 @@ using V32 = hn::Vec<Pixels32>;
 using V8 = hn::Vec<Pixels8>;
 using V64 = hn::Vec<Pairs64>;
 
-// floor(n / d) for 0 <= n < 2^23, as the opening block argues. The float
-// q + f (f at least 1.3e-4 from 0 and 1) less 0.5 is exact, and adding
-// 1.5 x 2^23, where floats are whole numbers, rounds it to q: the sum's
-// bits, less those of 1.5 x 2^23, are q.
+// floor(n / d) for 0 <= n < 2^23, as the opening block argues. The product
+// q + f (f at least 1.3e-4 from 0 and from 1) less 0.5 is exact from q = 1
+// on, and within 2^-25 below; adding 1.5 x 2^23, where floats are whole
+// numbers, rounds that to q: the sum's bits, less those of 1.5 x 2^23, are
+// q. (A conversion instruction would truncate, but Highway's conversion
+// also mends overflow, which costs more here.)
 V32 divide(V32 numerator, float reciprocal)
 {
     const hn::Rebind<float, Pixels32> f;

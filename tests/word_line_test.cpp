@@ -1,5 +1,6 @@
-// The vector word formatter, at each width this processor runs, against the scalar reference: the same words for
-// every colour, and the same bytes for every line.
+// The vector word formatter, at each width this processor runs, against the
+// scalar reference: the same words for every colour, and the same bytes for
+// every line.
 #include <gtest/gtest.h>
 
 #include <array>
