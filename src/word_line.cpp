@@ -39,9 +39,10 @@
 // The widths that earn their place in a whole run (bench/widths.sh): on
 // x86-64 the 128-bit SSE4 and the 256-bit AVX2 ones (AVX-512 made a
 // 4096 x 4096 run no faster than AVX2); elsewhere the baseline (NEON,
-// WebAssembly SIMD), unless that is Highway's emulation.
+// WebAssembly SIMD), unless that is Highway's emulation; Arm's scalable
+// vectors are not built, the formatter being chosen from NEON alone.
 #ifndef HWY_DISABLED_TARGETS
-#define HWY_DISABLED_TARGETS (HWY_SSSE3 | HWY_AVX3 | HWY_AVX3_DL)
+#define HWY_DISABLED_TARGETS (HWY_SSSE3 | HWY_AVX3 | HWY_AVX3_DL | HWY_SVE | HWY_SVE2 | HWY_SVE_256 | HWY_SVE2_128)
 #endif
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "word_line.cpp"
