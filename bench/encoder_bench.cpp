@@ -1,9 +1,9 @@
-// Pixels per second of the scalar pair encoder, and of the word-line
-// formatters (scalar and, on x86-64, SSE2, AVX2 and AVX-512) as the header
-// writer calls them.
+// Pixels per second of the scalar pair encoder, and of each word-line
+// formatter this processor runs, as the header writer calls them.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "pixel_pair.h"
@@ -50,24 +50,16 @@ void format_row(benchmark::State& state, pixmar::WordLineFormatter formatter)
     }
     state.SetItemsProcessed(std::int64_t(state.iterations()) * 4096);
 }
-BENCHMARK_CAPTURE(format_row, scalar, pixmar::format_word_line_scalar)->Arg(0)->Arg(1);
-#ifdef PIXMAR_HAVE_SSE2_WORDS
-BENCHMARK_CAPTURE(format_row, sse2, pixmar::format_word_line_sse2)->Arg(0)->Arg(1);
-#endif
-#ifdef PIXMAR_HAVE_X86_WORDS
-// Where the processor lacks what a formatter needs, it measures nothing and says so.
-void format_row_if(benchmark::State& state, bool (*processor_has)(), pixmar::WordLineFormatter formatter)
-{
-    if (!processor_has()) {
-        state.SkipWithError("not on this processor");
-        return;
-    }
-    format_row(state, formatter);
-}
-BENCHMARK_CAPTURE(format_row_if, avx2, pixmar::processor_has_avx2, pixmar::format_word_line_avx2)->Arg(0)->Arg(1);
-BENCHMARK_CAPTURE(format_row_if, avx512, pixmar::processor_has_avx512, pixmar::format_word_line_avx512)->Arg(0)->Arg(1);
-#endif
-
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv)
+{
+    for (const pixmar::NamedWordLineFormatter& formatter : pixmar::word_line_formatters())
+        benchmark::RegisterBenchmark((std::string("format_row/") + formatter.name).c_str(), format_row, formatter.format)
+            ->Arg(0)
+            ->Arg(1);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

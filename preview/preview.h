@@ -13,7 +13,8 @@ namespace pixmar {
 
 // Decodes one word into its two pixels, 3 bytes each in blue, green, red
 // order, with the inverse full-range JFIF transform rounded to nearest and
-// clamped to 0..255; both pixels share the word's Cb and Cr.
+// clamped to 0..255; both pixels share the word's Cb and Cr. The picture is
+// decoded through it alone.
 void decode_pixel_pair(std::uint32_t word, std::uint8_t* left, std::uint8_t* right);
 
 // The decoded picture as a pixel buffer (row 0 at the bottom). False when the

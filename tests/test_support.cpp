@@ -33,16 +33,9 @@ namespace pixmar_test {
 
 std::vector<std::pair<const char*, pixmar::WordLineFormatter>> word_line_formatters()
 {
-    std::vector<std::pair<const char*, pixmar::WordLineFormatter>> formatters = {{"scalar", pixmar::format_word_line_scalar}};
-#ifdef PIXMAR_HAVE_SSE2_WORDS
-    formatters.emplace_back("SSE2", pixmar::format_word_line_sse2);
-#endif
-#ifdef PIXMAR_HAVE_X86_WORDS
-    if (pixmar::processor_has_avx2())
-        formatters.emplace_back("AVX2", pixmar::format_word_line_avx2);
-    if (pixmar::processor_has_avx512())
-        formatters.emplace_back("AVX-512", pixmar::format_word_line_avx512);
-#endif
+    std::vector<std::pair<const char*, pixmar::WordLineFormatter>> formatters;
+    for (const pixmar::NamedWordLineFormatter& formatter : pixmar::word_line_formatters())
+        formatters.emplace_back(formatter.name, formatter.format);
     return formatters;
 }
 

@@ -1,5 +1,6 @@
-// The vector word formatters against the scalar reference: the same words for
-// every colour, and the same bytes for every line.
+// The vector word formatter, at each width this processor runs, against the
+// scalar reference: the same words for every colour, and the same bytes for
+// every line.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -13,12 +14,10 @@
 #include "test_support.h"
 #include "word_line.h"
 
-#ifdef PIXMAR_HAVE_SSE2_WORDS
-
 namespace {
 
-// The vector formatters this processor runs: SSE2 always, AVX2 and AVX-512
-// where it has them.
+// The vector formatters this processor runs (none where the scalar one serves
+// alone: the other tests check its bytes).
 std::vector<std::pair<const char*, pixmar::WordLineFormatter>> vector_formatters()
 {
     auto formatters = pixmar_test::word_line_formatters();
@@ -101,13 +100,3 @@ TEST(VectorWords, EveryLineMatchesTheScalarFormatter)
 }
 
 }  // namespace
-
-#else
-
-TEST(VectorWords, RunOnlyOnX86)
-{
-    GTEST_SKIP() << "this processor has no vector formatter: the scalar one, whose bytes the other tests check, "
-                    "serves it";
-}
-
-#endif
