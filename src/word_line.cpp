@@ -31,6 +31,10 @@
 #include "magic_pink.h"
 #include "pixel_pair.h"
 
+#ifdef PIXMAR_WITHOUT_HIGHWAY
+// Built without Highway's headers: the scalar formatter serves alone.
+#define HWY_ONCE 1
+#else
 // Highway is used from its headers alone; its debug builds' checks would
 // call hwy::Abort, which lives in its library.
 #ifndef HWY_IS_DEBUG_BUILD
@@ -251,6 +255,7 @@ char* format_word_line(std::uint8_t* pixels, std::uint32_t pairs, bool magic_pin
 }  // namespace pixmar
 HWY_AFTER_NAMESPACE();
 #endif
+#endif  // PIXMAR_WITHOUT_HIGHWAY
 
 #if HWY_ONCE
 
@@ -295,7 +300,8 @@ char* format_word_line_scalar(std::uint8_t* pixels, std::uint32_t pairs, bool ma
 std::vector<NamedWordLineFormatter> word_line_formatters()
 {
     std::vector<NamedWordLineFormatter> formatters = {{"scalar", format_word_line_scalar}};
-#if HWY_ARCH_X86
+#if defined(PIXMAR_WITHOUT_HIGHWAY)
+#elif HWY_ARCH_X86
     if (__builtin_cpu_supports("sse4.2"))
         formatters.push_back({"SSE4", N_SSE4::format_word_line});
     if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma") && __builtin_cpu_supports("bmi2"))
