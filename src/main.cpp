@@ -5,6 +5,7 @@
 #include <new>
 
 #include "converter.h"
+#include "output_file.h"
 #include "platform.h"
 
 namespace {
@@ -13,9 +14,11 @@ namespace {
 // C++ runtime could not set aside its reserve for that at start-up, a failed
 // allocation cannot be thrown, and the runtime ends the run here with no
 // exception in flight: the run then says what any run says whose memory runs
-// out. Anything else that ends here is a fault, and aborts.
+// out. Anything else that ends here is a fault, and aborts. Either way the
+// new file's name, if it has one, goes first: nothing unwinds to remove it.
 [[noreturn]] void end_when_nothing_can_be_thrown()
 {
+    pixmar::remove_unfinished_output();
     if (std::current_exception())
         std::abort();
     const int status = pixmar::report_no_memory();

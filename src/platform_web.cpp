@@ -12,6 +12,7 @@
 #include <sys/types.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -42,8 +43,7 @@ struct OpenFile {
     std::uint64_t size() const { return bytes ? bytes->size() : page_file_size; }
 };
 
-// The file being written, with the name it takes when it is committed.
-std::string new_file_target;
+// The file being written.
 std::vector<std::uint8_t> new_file_bytes;
 std::size_t expected_output = 0;
 
@@ -181,30 +181,58 @@ bool bytes_until_end(std::FILE* file, std::uint64_t& count)
     return fseeko(file, position, SEEK_SET) == 0;
 }
 
+bool open_place(const std::string& target, Place& place)
+{
+    place.folder_path = folder_of(target);
+    place.name = target.substr(place.folder_path.size());
+    return true;
+}
+
+void close_place(Place&) {}
+
+bool is_append_only(const Place&) { return false; }
+
 // The header's storage is taken whole at once, so that it is never copied as
 // it grows; when it cannot be had, the run ends with the memory message.
-std::FILE* create_new_file(const std::string& target)
+// Nothing here is made without a name.
+std::FILE* create_file(const Place&, const char* name)
 {
+    if (!name) {
+        errno = EOPNOTSUPP;
+        return nullptr;
+    }
     new_file_bytes = std::vector<std::uint8_t>();
     new_file_bytes.reserve(expected_output);
     expected_output = 0;
-    new_file_target = target;
     return open_stream(&new_file_bytes, "wb");
 }
 
-bool commit_new_file(std::FILE* file)
+bool link_file(const Place&, std::FILE*, const char*) { return false; }
+
+// The one file being written takes its name; no other file is ever renamed.
+bool rename_file(const Place& place, const char*, const char* to)
 {
-    std::fclose(file);
-    files[new_file_target] = std::move(new_file_bytes);
+    files[place.folder_path + to] = std::move(new_file_bytes);
     new_file_bytes = std::vector<std::uint8_t>();
     return true;
 }
 
-void discard_new_file(std::FILE* file)
-{
-    std::fclose(file);
-    new_file_bytes = std::vector<std::uint8_t>();
-}
+void remove_file(const Place&, const char*) { new_file_bytes = std::vector<std::uint8_t>(); }
+
+void hold_ending_signals() {}
+void release_ending_signals() {}
+void guard_name(const Place&, const char*) {}
+void unguard_name() {}
+void remove_guarded_name() {}
+
+bool open_older_file(const Place&, const std::string&, OlderFile&) { return true; }
+void close_older_file(OlderFile&) {}
+bool set_owner(std::FILE*, long, long) { return false; }
+bool set_mode(std::FILE*, unsigned) { return true; }
+unsigned creation_mask() { return 0; }
+bool copy_access_acl(const OlderFile&, std::FILE*, bool) { return true; }
+bool copy_user_attributes(const OlderFile&, std::FILE*) { return true; }
+bool give_default_acl(const Place&, std::FILE*) { return false; }
 
 void start_writing_out(std::FILE*, std::uint64_t, std::uint64_t) {}
 
