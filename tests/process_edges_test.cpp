@@ -355,9 +355,11 @@ TEST(ProcessEdges, AReplacedHeaderKeepsItsOwnerGroupModeAndAttributes)
 // runs out while the older header's identity is copied leaves nothing
 // either, even where the new file is named from the start (/proc hidden). An
 // older header whose attributes cannot be listed (too many, or no list at
-// all) still gives its ACL. strace injects the errors, the signals and a
-// list of attributes too large to hold. A run that fails keeps the older
-// header with its ACL and attributes.
+// all) still gives its ACL; one whose ACL cannot be read is not replaced.
+// strace injects the errors, the signals and a list of attributes too large
+// to hold; a preloaded allocator, memory that runs out where nothing can be
+// thrown (the terminate path). A run that fails keeps the older header with
+// its ACL and attributes.
 TEST(ProcessEdges, TheCommitTakesNoErrorForNoHeaderAndNamesAFirstHeaderInOneStep)
 {
 #ifdef PIXMAR_EMULATOR
@@ -369,7 +371,7 @@ TEST(ProcessEdges, TheCommitTakesNoErrorForNoHeaderAndNamesAFirstHeaderInOneStep
     struct CommitCase {
         const char* name;
         bool older;  // an older header is there
-        const char* trace;
+        std::string trace;
         int status;
         const char* last_line;
         bool append_only = false;  // the folder's names may be added, not removed (root only)
@@ -390,6 +392,10 @@ TEST(ProcessEdges, TheCommitTakesNoErrorForNoHeaderAndNamesAFirstHeaderInOneStep
          "Done.\n"},
         {"no list of attributes", true, "-e trace=flistxattr,listxattr -e inject=flistxattr,listxattr:error=EOPNOTSUPP", 0,
          "Done.\n"},
+#if defined(PIXMAR_NO_THROW_MEMORY) && !defined(PIXMAR_SANITIZED)
+        {"memory that cannot be thrown, the new file named", false,
+         "-E 'LD_PRELOAD=" PIXMAR_NO_THROW_MEMORY "' -e trace=none", 5, "ERROR: not enough memory for the image\n"},
+#endif
         {"an ACL that cannot be read", true, "-e trace=fgetxattr -e inject=fgetxattr:error=EOPNOTSUPP:when=1", 6,
          "ERROR: error writing file: in.bmp.h\n"},
     };
