@@ -54,10 +54,10 @@ void end_new_file()
 // cannot be had.
 std::FILE* create_new_file(const std::string& target)
 {
-    // An append-only folder: an older header there could never be replaced,
-    // and a new file with a temporary name would stay behind under it.
     if (new_file.open || !open_place(target, new_file.place))
         return nullptr;
+    // An append-only folder: an older header there could never be replaced,
+    // and a new file with a temporary name would stay behind under it.
     if (is_append_only(new_file.place)) {
         close_place(new_file.place);
         return nullptr;
