@@ -10,6 +10,7 @@
 
 #include "converter.h"
 #include "file_faces.h"
+#include "output_file.h"
 #include "platform.h"
 
 namespace {
@@ -53,9 +54,11 @@ int run(const std::vector<std::string>& arguments)
 // C++ runtime could not set aside its reserve for that at start-up, a failed
 // allocation cannot be thrown, and the runtime ends the run here with no
 // exception in flight: the run then says what any run says whose memory runs
-// out. Anything else that ends here is a fault, and aborts.
+// out. Anything else that ends here is a fault, and aborts. Either way the
+// new file's name, if it has one, goes first: nothing unwinds to remove it.
 [[noreturn]] void end_when_nothing_can_be_thrown()
 {
+    remove_unfinished_output();
     if (std::current_exception())
         std::abort();
     const int status = report_no_memory(standard_output());

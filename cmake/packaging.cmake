@@ -79,6 +79,9 @@ else()
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
   else()
     set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34), libgcc-s1 (>= 3.0), libstdc++6 (>= 12)")
+    if(PIXMAR_ACL)
+      string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", libacl1 (>= 2.2.23), libattr1 (>= 1:2.4.44)")
+    endif()
   endif()
   set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "pixmar reads one uncompressed 24-bit Windows bitmap and writes a C header that
 carries the picture as constant data: an array of 32-bit words in packed

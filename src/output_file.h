@@ -1,9 +1,9 @@
 // Writing a file whole or not at all: the one way every program of the
 // project writes its output (headers, previews, generated bitmaps).
 //
-// The text goes to a new file in the target's folder (platform.h,
-// create_new_file): without a name where Linux allows it, else an exclusively
-// created temporary file named pixmar-<process number>-<n>.tmp. Only when
+// The text goes to a new file in the target's folder (output_file.cpp):
+// without a name where Linux allows it, else an exclusively created
+// temporary file named pixmar-<process number>-<n>.tmp. Only when
 // every write and the close have succeeded does it take the target's name in
 // one step, with the older target's owner, permission bits and ACL (until
 // then only its owner may read it); on any failure, and on an interruption,
@@ -60,5 +60,9 @@ bool finish_output(OutputFile& output, bool complete);
 
 // The same for a file whose content is all in memory.
 bool write_whole_file(const std::string& path, const std::vector<std::uint8_t>& bytes);
+
+// Removes the new file's name, if it has one, for a run that ends without
+// unwinding (std::terminate). Async-signal-safe on POSIX.
+void remove_unfinished_output();
 
 }  // namespace pixmar

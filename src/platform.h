@@ -47,28 +47,87 @@ bool seek_from_start(std::FILE* file, std::uint64_t offset);
 // file (0 when the position lies past the end) and keeps the position.
 bool bytes_until_end(std::FILE* file, std::uint64_t& count);
 
-// Creates the file that is to take the name `target`, in `target`'s folder,
-// for binary writing, readable and writable by its owner only (POSIX) until
-// it is committed. Until commit_new_file or discard_new_file it is guarded:
-// an interruption (on POSIX every signal whose default action ends the
-// process, except those the caller ignores; on Windows Ctrl-C, Ctrl-Break,
-// closing the console) removes it before the process ends by that
-// interruption. On Linux, where the file system allows it, it has no name
-// until it is committed, so that nothing at all is left when the process is
-// killed or the power fails. One at a time; nullptr when it cannot be made,
-// std::bad_alloc (on POSIX) when memory for its stream cannot be had.
-std::FILE* create_new_file(const std::string& target);
+// ---- Primitives of the output file (its policy: output_file.cpp) ----
 
-// Closes the file made by create_new_file and moves it over `target` in one
-// step, replacing what is there. On POSIX it first takes the older target's
-// owner and group where the running user may set them (a group that cannot
-// be kept gets no access), its permission bits, and on Linux its access ACL
-// and user. attributes; a new target gets 0666 less the umask. False when
-// any of it fails: the file is gone then, and the target untouched.
-bool commit_new_file(std::FILE* file);
+// The target's folder, opened once so that a folder renamed meanwhile is
+// still the one written (POSIX: a descriptor opened as a place, which needs
+// no read permission), and the target's name in it.
+struct Place {
+    int folder = -1;
+    std::string folder_path;  // folder_of(target)
+    std::string name;
+};
 
-// Closes the file made by create_new_file and removes it.
-void discard_new_file(std::FILE* file);
+// Opens `target`'s folder; false when it cannot be opened.
+bool open_place(const std::string& target, Place& place);
+void close_place(Place& place);
+
+// True when names can be added to the folder but not removed (Linux chattr +a).
+bool is_append_only(const Place& place);
+
+// A new file for binary writing, readable and writable by its owner only:
+// made exclusively as `name` in the folder (errno EEXIST when it is taken),
+// or with `name` nullptr without a name where it can be named later (Linux).
+// nullptr on failure; errno ENOMEM when only its stream could not be had.
+std::FILE* create_file(const Place& place, const char* name);
+
+// Gives the unnamed `file` the name `name` in the folder; errno EEXIST when taken.
+bool link_file(const Place& place, std::FILE* file, const char* name);
+
+// Renames `from` over `to` in the folder, in one step.
+bool rename_file(const Place& place, const char* from, const char* to);
+
+// Removes `name` from the folder.
+void remove_file(const Place& place, const char* name);
+
+// Hold back, and let through again, what would end the process (POSIX: the
+// signals whose default action ends it; Windows: Ctrl-C, Ctrl-Break, closing
+// the console): one that arrives meanwhile takes effect at the release.
+void hold_ending_signals();
+void release_ending_signals();
+
+// Until unguard_name, what would end the process (but a signal the caller
+// ignores) first removes `name` from the folder. Both run with the ending
+// signals held.
+void guard_name(const Place& place, const char* name);
+void unguard_name();
+
+// Removes the guarded name now, for a run that ends without unwinding.
+// Async-signal-safe on POSIX.
+void remove_guarded_name();
+
+// The file at the place's name before the new one replaces it, opened once
+// so that its owner, mode, ACL and attributes all come from the same file.
+struct OlderFile {
+    enum class Kind { none, regular, other } kind = Kind::none;
+    unsigned uid = 0, gid = 0, mode = 0;  // a regular file's owner, group, permission bits
+    int fd = -1;                          // POSIX: open for reading, or else only as a place
+    bool readable = false;
+    std::string path;  // the target as given: a place's attributes are read through it without /proc
+};
+
+// Opens what is at the place's name; false when its status cannot be read
+// (only "no such file" means there is none). Windows keeps nothing to read.
+bool open_older_file(const Place& place, const std::string& target, OlderFile& older);
+void close_older_file(OlderFile& older);
+
+// Sets the owner and group (uid -1 keeps the owner); false when not allowed.
+bool set_owner(std::FILE* file, long uid, long gid);
+// Sets the permission bits; does nothing on Windows.
+bool set_mode(std::FILE* file, unsigned mode);
+// The bits a new file's mode loses (the umask; 0 on Windows).
+unsigned creation_mask();
+
+// Gives `file` the access ACL of `older`, first denying the owning group when
+// asked (its entry cleared, the others' capped at what it had); true also
+// where no ACL can be kept. False when an ACL that exists cannot be read or given.
+bool copy_access_acl(const OlderFile& older, std::FILE* file, bool deny_owning_group);
+// Copies the user. attributes of `older` that can be read onto `file`; false
+// only when their list is too large to hold (the run has no memory for it).
+bool copy_user_attributes(const OlderFile& older, std::FILE* file);
+// Gives `file` what the folder's default ACL gives a file created with mode
+// 0666; false when the folder has none or it cannot be given.
+bool give_default_acl(const Place& place, std::FILE* file);
 
 // Asks the system to start writing `length` bytes of `file` from `offset`
 // out to disk, and returns without waiting for the disk. Only Linux is asked;

@@ -39,11 +39,11 @@ std::string narrow(const wchar_t* text)
     return utf8;
 }
 
-// The console control handler runs on a thread of its own, so the guarded
-// file's name is shared under a lock rather than a blocked signal.
+// The console control handler runs on a thread of its own: holding the
+// ending events back is holding this lock, which the handler takes first.
 SRWLOCK guard_lock = SRWLOCK_INIT;
 std::wstring guarded_path;
-bool guarded = false;
+volatile bool guarded = false;
 
 BOOL WINAPI remove_guarded_on_console_event(DWORD event)
 {
@@ -54,15 +54,15 @@ BOOL WINAPI remove_guarded_on_console_event(DWORD event)
         ReleaseSRWLockExclusive(&guard_lock);
         return FALSE;  // nothing to remove: the event's default action
     }
-    // The file was opened with FILE_SHARE_DELETE, so it can be deleted while
-    // the writer still holds it; it goes when the process's handles close.
-    DeleteFileW(guarded_path.c_str());
+    remove_guarded_name();
     // Ended at once with the status of an interrupted console program, as the
     // default action would, without running exit-time clean-up that could
     // wait for locks the interrupted writer holds.
     TerminateProcess(GetCurrentProcess(), STATUS_CONTROL_C_EXIT);
     return TRUE;
 }
+
+std::wstring path_in(const Place& place, const char* name) { return widen(place.folder_path + name); }
 
 }  // namespace
 
@@ -107,97 +107,98 @@ std::FILE* open_regular_file(const std::string& path)
     return file;
 }
 
-namespace {
-
-// Creates `wide` exclusively (errno EEXIST when it exists) and guards it.
-std::FILE* create_guarded_file(const std::wstring& wide)
+// A folder is named by its path here: Windows gives a file no name of its
+// own apart from one.
+bool open_place(const std::string& target, Place& place)
 {
-    std::FILE* file = nullptr;
-    bool no_memory = false;
-    AcquireSRWLockExclusive(&guard_lock);
-    if (guarded) {
-        errno = EBUSY;
-    } else {
-        const HANDLE handle = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                                          CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (handle == INVALID_HANDLE_VALUE) {
-            const DWORD error = GetLastError();
-            errno = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? EEXIST : EACCES;
-        } else {
-            const int fd = _open_osfhandle(reinterpret_cast<std::intptr_t>(handle), _O_WRONLY | _O_BINARY);
-            if (fd < 0)
-                CloseHandle(handle);
-            file = fd < 0 ? nullptr : _fdopen(fd, "wb");
-            no_memory = fd >= 0 && !file && errno == ENOMEM;
-            if (fd >= 0 && !file)
-                _close(fd);
-            if (!file) {
-                DeleteFileW(wide.c_str());
-                errno = EACCES;
-            }
-        }
-        if (file) {
-            guarded_path = wide;
-            guarded = true;
-            SetConsoleCtrlHandler(remove_guarded_on_console_event, TRUE);
-        }
+    place.folder_path = folder_of(target);
+    place.name = target.substr(place.folder_path.size());
+    return true;
+}
+
+void close_place(Place&) {}
+
+bool is_append_only(const Place&) { return false; }
+
+// Opened with FILE_SHARE_DELETE, so that it can be deleted while the writer
+// still holds it; it goes when the process's handles close. Windows has no
+// file without a name.
+std::FILE* create_file(const Place& place, const char* name)
+{
+    if (!name) {
+        errno = EOPNOTSUPP;
+        return nullptr;
     }
-    ReleaseSRWLockExclusive(&guard_lock);
-    if (no_memory)
-        throw std::bad_alloc();  // the run's memory message, not an opening error
+    const std::wstring wide = path_in(place, name);
+    const HANDLE handle = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                      CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        errno = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? EEXIST : EACCES;
+        return nullptr;
+    }
+    const int fd = _open_osfhandle(reinterpret_cast<std::intptr_t>(handle), _O_WRONLY | _O_BINARY);
+    if (fd < 0)
+        CloseHandle(handle);
+    std::FILE* file = fd < 0 ? nullptr : _fdopen(fd, "wb");
+    if (!file) {
+        const int error = fd >= 0 && errno == ENOMEM ? ENOMEM : EACCES;
+        if (fd >= 0)
+            _close(fd);
+        DeleteFileW(wide.c_str());
+        errno = error;
+    }
     return file;
 }
 
-// Ends the guard, removing the file first when `remove` is set.
-void release_guarded_file(bool remove)
+bool link_file(const Place&, std::FILE*, const char*) { return false; }
+
+bool rename_file(const Place& place, const char* from, const char* to)
 {
-    AcquireSRWLockExclusive(&guard_lock);
-    if (guarded) {
-        if (remove)
-            DeleteFileW(guarded_path.c_str());
-        guarded = false;
-        SetConsoleCtrlHandler(remove_guarded_on_console_event, FALSE);
-    }
+    return MoveFileExW(path_in(place, from).c_str(), path_in(place, to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+void remove_file(const Place& place, const char* name) { DeleteFileW(path_in(place, name).c_str()); }
+
+void hold_ending_signals() { AcquireSRWLockExclusive(&guard_lock); }
+
+void release_ending_signals()
+{
+    const int error = errno;
     ReleaseSRWLockExclusive(&guard_lock);
+    errno = error;
 }
 
-std::wstring new_file_target;
-unsigned temporary_counter = 0;
-
-}  // namespace
-
-std::FILE* create_new_file(const std::string& target)
+void guard_name(const Place& place, const char* name)
 {
-    // A temporary name beside the target: Windows has no file without a name.
-    const std::string folder = folder_of(target);
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string temporary = folder + "pixmar-" + std::to_string(process_number()) + "-" +
-                                      std::to_string(temporary_counter++) + ".tmp";
-        if (std::FILE* file = create_guarded_file(widen(temporary))) {
-            new_file_target = widen(target);
-            return file;
-        }
-        if (errno != EEXIST)
-            return nullptr;
-    }
-    return nullptr;
+    guarded_path = path_in(place, name);
+    guarded = true;
+    SetConsoleCtrlHandler(remove_guarded_on_console_event, TRUE);
 }
 
-// A read-only header is refused before it is replaced, and Windows files have
-// no permission bits to carry over.
-bool commit_new_file(std::FILE* file)
+void unguard_name()
 {
-    const bool done = std::fclose(file) == 0 &&
-                      MoveFileExW(guarded_path.c_str(), new_file_target.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
-    release_guarded_file(!done);
-    return done;
+    if (guarded)
+        SetConsoleCtrlHandler(remove_guarded_on_console_event, FALSE);
+    guarded = false;
 }
 
-void discard_new_file(std::FILE* file)
+void remove_guarded_name()
 {
-    std::fclose(file);
-    release_guarded_file(true);
+    if (guarded)
+        DeleteFileW(guarded_path.c_str());
 }
+
+// A read-only header is refused before it is replaced, and Windows files
+// have no owner, permission bits or ACL that are carried over here.
+bool open_older_file(const Place&, const std::string&, OlderFile&) { return true; }
+void close_older_file(OlderFile&) {}
+bool set_owner(std::FILE*, long, long) { return false; }
+bool set_mode(std::FILE*, unsigned) { return true; }
+unsigned creation_mask() { return 0; }
+bool copy_access_acl(const OlderFile&, std::FILE*, bool) { return true; }
+bool copy_user_attributes(const OlderFile&, std::FILE*) { return true; }
+bool give_default_acl(const Place&, std::FILE*) { return false; }
 
 void start_writing_out(std::FILE*, std::uint64_t, std::uint64_t) {}  // a rename writes nothing out here
 

@@ -128,6 +128,7 @@ TEST(Interruption, ARunEndedWhileWritingLeavesTheFolderAsItWas)
 // hidden).
 TEST(Interruption, AFolderReplacedWhileWritingKeepsItsOwnHeadersIdentity)
 {
+    PIXMAR_SKIP_WITHOUT_ACL();
     if (!can_hide_proc())
         GTEST_SKIP() << "hiding /proc needs root and unshare";
     ScratchFolder folder;

@@ -212,6 +212,52 @@ TEST(ProcessEdges, AHeaderTheUserMayNotWriteIsNotReplaced)
 }
 
 #ifdef __linux__
+// An append-only folder (chattr +a) is refused before anything is made in
+// it, whatever its mode: one the runner may write but not read (0733) too,
+// with /proc shown or hidden, with an older header or without.
+TEST(ProcessEdges, AnAppendOnlyFolderIsRefusedWhateverItsMode)
+{
+    if (!can_run_as_others())
+        GTEST_SKIP() << "needs root, for chattr and to run the tool as nobody, and setpriv";
+    struct FolderCase {
+        mode_t mode;
+        bool older;
+        bool hide_proc;
+    };
+    const FolderCase cases[] = {{0777, true, false}, {0733, true, false}, {0733, false, false}, {0733, false, true},
+                                {0733, true, true}};
+    const SharedFolder folder;
+    const std::string path = folder.path().string();
+    const auto writable = [&] {
+        wait_status(spawn_shell("exec chattr -a \"$1\" 2>/dev/null", {path}));
+        chmod(path.c_str(), 0777);
+    };
+    const ScopeGuard undo(writable);
+    for (const FolderCase& c : cases) {
+        SCOPED_TRACE(testing::Message() << std::oct << c.mode << (c.older ? ", older header" : ", first header")
+                                        << (c.hide_proc ? ", /proc hidden" : ""));
+        if (c.hide_proc && !can_hide_proc()) {
+            std::printf("hiding /proc needs unshare, and a tool that runs without it: that row is not run\n");
+            continue;
+        }
+        writable();
+        fs::remove(folder.path() / "in.bmp.h");
+        std::vector<std::string> names = {"in.bmp", "pixmar"};
+        if (c.older) {
+            write_file(folder.path() / "in.bmp.h", {'o'});
+            ASSERT_EQ(chmod((folder.path() / "in.bmp.h").c_str(), 0666), 0);
+            names.insert(names.begin() + 1, "in.bmp.h");
+        }
+        ASSERT_EQ(chmod(path.c_str(), c.mode), 0);
+        if (wait_status(spawn_shell("exec chattr +a \"$1\" 2>/dev/null", {path})) != 0)
+            GTEST_SKIP() << "this file system keeps no append-only flag";
+        const RunResult run = folder.run_as("--reuid=65534 --regid=65534 --clear-groups", c.hide_proc);
+        EXPECT_TRUE(WIFEXITED(run.status) && WEXITSTATUS(run.status) == 6) << "status " << run.status << "\n" << run.out;
+        EXPECT_EQ(run.out.substr(run.out.rfind('\n', run.out.size() - 2) + 1), "ERROR: error opening file: in.bmp.h\n");
+        EXPECT_EQ(names_in(folder.path()), names);
+    }
+}
+
 // An ACL in its stored form: a version, then five entries of tag,
 // permissions and id, little-endian (owner, a named user, the owning group,
 // the mask, the others).
@@ -243,6 +289,7 @@ std::vector<std::uint8_t> acl_denying_user_1003(mode_t mode, std::uint32_t group
 // read through its path.
 TEST(ProcessEdges, AReplacedHeaderKeepsItsOwnerGroupModeAndAttributes)
 {
+    PIXMAR_SKIP_WITHOUT_ACL();
     if (!can_run_as_others())
         GTEST_SKIP() << "needs root, to give the older header to other users, and setpriv";
     struct IdentityCase {
@@ -308,20 +355,23 @@ TEST(ProcessEdges, AReplacedHeaderKeepsItsOwnerGroupModeAndAttributes)
 // runs out while the older header's identity is copied leaves nothing
 // either, even where the new file is named from the start (/proc hidden). An
 // older header whose attributes cannot be listed (too many, or no list at
-// all) still gives its ACL. strace injects the errors, the signals and a
-// list of attributes too large to hold. A run that fails keeps the older
-// header with its ACL and attributes.
+// all) still gives its ACL; one whose ACL cannot be read is not replaced.
+// strace injects the errors, the signals and a list of attributes too large
+// to hold; a preloaded allocator, memory that runs out where nothing can be
+// thrown (the terminate path). A run that fails keeps the older header with
+// its ACL and attributes.
 TEST(ProcessEdges, TheCommitTakesNoErrorForNoHeaderAndNamesAFirstHeaderInOneStep)
 {
 #ifdef PIXMAR_EMULATOR
     GTEST_SKIP() << "strace would see the emulator's calls, not the tool's";
 #endif
+    PIXMAR_SKIP_WITHOUT_ACL();
     if (wait_status(spawn_shell("command -v strace >/dev/null")) != 0)
         GTEST_SKIP() << "needs strace";
     struct CommitCase {
         const char* name;
         bool older;  // an older header is there
-        const char* trace;
+        std::string trace;
         int status;
         const char* last_line;
         bool append_only = false;  // the folder's names may be added, not removed (root only)
@@ -342,6 +392,12 @@ TEST(ProcessEdges, TheCommitTakesNoErrorForNoHeaderAndNamesAFirstHeaderInOneStep
          "Done.\n"},
         {"no list of attributes", true, "-e trace=flistxattr,listxattr -e inject=flistxattr,listxattr:error=EOPNOTSUPP", 0,
          "Done.\n"},
+#if defined(PIXMAR_NO_THROW_MEMORY) && !defined(PIXMAR_SANITIZED)
+        {"memory that cannot be thrown, the new file named", false,
+         "-E 'LD_PRELOAD=" PIXMAR_NO_THROW_MEMORY "' -e trace=none", 5, "ERROR: not enough memory for the image\n"},
+#endif
+        {"an ACL that cannot be read", true, "-e trace=fgetxattr -e inject=fgetxattr:error=EOPNOTSUPP:when=1", 6,
+         "ERROR: error writing file: in.bmp.h\n"},
     };
     ScratchFolder reference;
     write_file(reference / "in.bmp", make_bitmap(6, 2, [](auto x, auto) { return x % 2 ? kRed : kBlue; }));
@@ -393,6 +449,7 @@ TEST(ProcessEdges, TheCommitTakesNoErrorForNoHeaderAndNamesAFirstHeaderInOneStep
 // to read and write, never 0666 less the umask over it.
 TEST(ProcessEdges, ANewHeaderGetsWhatTheFolderGivesANewFile)
 {
+    PIXMAR_SKIP_WITHOUT_ACL();
     ScratchFolder folder;
     const std::vector<std::uint8_t> acl = acl_of({{0x01, 7, ~0u}, {0x02, 6, 1004}, {0x04, 4, ~0u}, {0x10, 7, ~0u}, {0x20, 0, ~0u}});
     if (setxattr(folder.path().c_str(), "system.posix_acl_default", acl.data(), acl.size(), 0) != 0)

@@ -139,6 +139,14 @@ inline const std::string kHideProc = "unshare -m sh -c 'umount -l /proc && exec 
 std::vector<std::uint8_t> attribute(const std::filesystem::path& path, const char* name);
 #endif
 
+// Skips a test of ACLs or user. attributes in a build that copies none
+// (one without libacl and libattr): such a test is reported as not run.
+#ifdef PIXMAR_ACL
+#define PIXMAR_SKIP_WITHOUT_ACL() static_cast<void>(0)
+#else
+#define PIXMAR_SKIP_WITHOUT_ACL() GTEST_SKIP() << "built without libacl and libattr: ACLs and attributes are not copied"
+#endif
+
 // The pixel at column x, row y (0 at the top) of a bottom-up 24-bit bitmap file.
 Rgb pixel_of_bitmap(const std::string& file, std::uint32_t x, std::uint32_t y);
 
