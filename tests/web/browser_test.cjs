@@ -62,6 +62,20 @@ function commandLine(file, name, magicPink, prepare = [])
     return { messages: run.stdout.toString('latin1'), header: fs.existsSync(header) ? fs.readFileSync(header) : null };
 }
 
+// The header that the commands the page shows in #command make from `file`,
+// run by sh in a folder of their own, with pixmar and Pillow's python3 first on the PATH.
+async function commandHeader(page, file, header)
+{
+    const folder = fs.mkdtempSync(path.join(work, 'command-'));
+    fs.mkdirSync(path.join(folder, 'bin'));
+    fs.symlinkSync(path.resolve(process.env.PIXMAR), path.join(folder, 'bin', 'pixmar'));
+    fs.symlinkSync(execFileSync('sh', ['-c', `command -v ${pillowPython}`]).toString().trim(), path.join(folder, 'bin', 'python3'));
+    fs.copyFileSync(file, path.join(folder, path.basename(file)));
+    const commands = await page.$eval('#command', (element) => element.textContent);
+    execFileSync('sh', ['-ec', commands], { cwd: folder, env: { ...process.env, PATH: `${folder}/bin:${process.env.PATH}` } });
+    return fs.readFileSync(path.join(folder, header));
+}
+
 // Waits until the page's state is one of `states`.
 const reached = (page, ...states) =>
     page.waitForFunction((wanted) => wanted.includes(document.body.dataset.state), { timeout: 60000, polling: 50 }, states);
@@ -185,9 +199,9 @@ const rows = [
     { label: 'height 0', file: 'flat.bmp', bytes: () => bitmap(4, 0, noise) },
     { label: 'a GIF that cannot be decoded', file: 'gif.bmp', bytes: () => Buffer.from('GIF89a, not a bitmap'),
       problem: 'gif.bmp: a GIF image that cannot be decoded: damaged or unsupported.' },
-    { label: 'not a bitmap', file: 'text.bmp', bytes: () => Buffer.from('Hello, not a bitmap') },
+    { label: 'not a bitmap', file: 'text.bmp', bytes: () => Buffer.from('Hello, not a bitmap'), explain: 'not a bitmap: the first two letters' },
     { label: 'a huge size claimed by 60 bytes', file: 'huge.bmp', bytes: () => bitmap(2, 1, noise, { patch: { 18: 30000, 22: 30000 } }) },
-    { label: 'too short for a header', file: 'short.bmp', bytes: () => Buffer.from('BM') },
+    { label: 'too short for a header', file: 'short.bmp', bytes: () => Buffer.from('BM'), explain: 'What to do: the file is empty or cut short' },
     { label: 'info header cut short', file: 'cut.bmp', bytes: () => bitmap(4, 2, bars).subarray(0, 30) },
     { label: 'pixels cut short', file: 'pixels.bmp', bytes: () => bitmap(4, 2, bars).subarray(0, 60) },
     { label: 'a newer info header', file: 'v5.bmp', bytes: () => bitmap(4, 2, bars, { patch: { 14: 124 } }) },
@@ -213,6 +227,12 @@ for (const row of rows) {
         assert.strictEqual(status, expected.messages);
         assert.ok(expected.header === null || row.problem ? header === null : header !== null && header.equals(expected.header),
                   'the downloaded header differs from the command line\'s');
+        // A refusal is explained by the README's row for it, edged in red as the refusal is; a header comes with its command.
+        const explained = await page.$eval('#explain', (element) => (element.hidden ? null : [element.textContent, getComputedStyle(element).borderLeftColor]));
+        assert.deepStrictEqual(explained && explained[1], expected.header ? null : 'rgb(187, 0, 0)');
+        assert.ok(!row.explain || explained[0].includes(row.explain), explained && explained[0]);
+        if (header)
+            assert.ok((await commandHeader(page, file, name + '.h')).equals(header), 'the command shown makes another header');
         if (row.screenshot) {
             await page.click('#copy');
             await page.waitForFunction(() => window.clipboardText !== undefined);
@@ -252,7 +272,8 @@ const images = [
       notes: ['3 fully transparent pixels kept their stored colour', '762 partly transparent pixels lost their alpha'] },
     { label: 'a palette PNG with transparency', recipe: keyed, transparentPink: true,
       make: pillow('s = Image.new("P", (8, 4)); s.putpalette([255, 0, 0, 0, 255, 0, 0, 0, 255, 9, 9, 9]); [s.putpixel((x, y), (x + y) % 4) for x in range(8) for y in range(4)]; s.save("image.png", transparency=bytes([255, 128, 0, 255]))') },
-    { label: 'a 32-bit BMP with alpha, as Pillow writes it', page: 'image.bmp', recipe: keyed, transparentPink: true, magicPink: true,
+    // The command shown runs Pillow's recipe on the BMP itself, which Pillow reads as opaque, where the page reads its fourth byte as alpha.
+    { label: 'a 32-bit BMP with alpha, as Pillow writes it', page: 'image.bmp', recipe: keyed, transparentPink: true, magicPink: true, commandDiffers: true,
       make: pillow(`${sprite}; s.save("image.png"); s.save("image.bmp")`) },
     { label: 'an opaque PNG', recipe: 'convert logo.png -alpha', make: 'convert -size 64x48 xc:red -fill blue -draw "rectangle 8,8 30,30" image.png' },
     { label: 'a version-5 24-bit BMP, converted as an image', page: 'image.bmp', asImage: true, recipe: 'convert logo.png -alpha',
@@ -279,6 +300,8 @@ for (const row of images) {
             const expected = commandLine(source, 'image.bmp', row.magicPink, [recipe]);
             assert.strictEqual(status, expected.messages);
             assert.ok(header && header.equals(expected.header), 'the header differs from the recipe\'s');
+            assert.ok((await commandHeader(page, path.join(folder, row.page || 'image.png'), 'image.bmp.h')).equals(header) !== Boolean(row.commandDiffers),
+                      'the command shown makes another header');
         }
         for (const note of row.notes || [])
             assert.ok(notes.includes(note), `no note "${note}" in "${notes}"`);
