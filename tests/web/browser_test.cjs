@@ -424,6 +424,27 @@ test('a batch of files gives one zip of their headers', async () => {
     await page.close();
 });
 
+// A batch of hundreds: its counts and zip above the list; a refused row opens
+// below it, scrolled to, and converts as an image (padded, as the recipe).
+test('a batch of 200 gives its counts first, and a refused row opens', async () => {
+    const folder = fs.mkdtempSync(path.join(work, 'hundreds-'));
+    const files = Array.from({ length: 199 }, (_, i) => path.join(folder, `b${i}.bmp`)).concat(path.join(folder, 'odd.bmp'));
+    files.forEach((file, i) => fs.writeFileSync(file, i < 199 ? bitmap(4, 2, noise) : bitmap(63, 5, noise)));
+    const { page, downloads } = await convertInPage(files);
+    assert.strictEqual(await page.$eval('#summary', (element) => element.textContent), '199 converted, 1 refused, 0 clashing.');
+    assert.ok(await page.$eval('#download-all', (button) => button.getBoundingClientRect().bottom < document.querySelector('#results tbody').getBoundingClientRect().top));
+    await page.click('#results tbody tr:last-child button');
+    await reached(page, 'done');
+    assert.ok(await page.$eval('#status', (element) => element.textContent.endsWith('width is not a multiple of 2 (0x63)\n') &&
+                                                   element.getBoundingClientRect().top < innerHeight && element.getBoundingClientRect().bottom > 0));
+    await page.click('#as-image');
+    await reached(page, 'previewed');
+    await page.click('#download');
+    const expected = commandLine(files[199], 'odd.bmp', false, [readmeLine('convert logo.png \\( +clone').replaceAll('logo.png', 'odd.bmp').replaceAll('logo', 'odd').replace('48', '5')]);
+    assert.ok((await downloaded(downloads, 'odd.bmp.h')).equals(expected.header));
+    await page.close();
+});
+
 // A batch can be cancelled: what was converted stays, the rest is listed as
 // not converted. One whose headers would pass what the page holds is refused
 // before any work.
