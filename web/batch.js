@@ -2,9 +2,10 @@
 // file (with the page's current choices, under its bare file name), one after
 // another, with one progress bar for the whole batch and a way to cancel it.
 // #results lists every file with its header's name and size and the last line
-// the command line would print for it, or why it was not converted; a row
-// shows that file as a single one, and #download-all gives every header in
-// one zip.
+// the command line would print for it, or why it was not converted, under a
+// #summary of how many converted, were refused and clash; any row's name
+// shows that file as a single one (a refused one with its refusal), and
+// #download-all gives every header in one zip.
 'use strict';
 
 let batch = null;           // the last batch: its files and rows
@@ -48,7 +49,6 @@ function resultRow(index)
     const line = document.createElement('tr');
     const cell = (content) => line.appendChild(document.createElement('td')).append(content);
     const name = Object.assign(document.createElement('button'), { type: 'button', textContent: row.file.name });
-    name.disabled = !row.header;
     name.addEventListener('click', () => showRow(index));
     cell(name);
     cell(row.header ? `${row.name}.bmp.h, ${row.header.length.toLocaleString('en')} bytes` : '');
@@ -60,13 +60,28 @@ function resultRow(index)
     return line;
 }
 
-// Shows one file of the batch as a single file: its messages, header and pictures.
+// Shows one file of the batch as a single file: its messages, header and
+// pictures, or its refusal; below a long list, so it is scrolled to.
 function showRow(index)
 {
     chosen = batch.rows[index].file;
     asImage = false;
     $('name').value = '';
     convert();
+    $('printed').scrollIntoView();
+}
+
+// How the batch stands, in counts.
+function summarise()
+{
+    const count = (test) => batch.rows.filter(test).length;
+    const clashing = count((row) => row.clash);
+    const waiting = count((row) => !row.last);
+    const cancelled = count((row) => row.cancelled);
+    const converted = count((row) => row.header);
+    const refused = batch.rows.length - converted - clashing - waiting - cancelled;
+    $('summary').textContent = `${converted} converted, ${refused} refused, ${clashing} clashing` +
+                               (cancelled ? `, ${cancelled} cancelled` : '') + (waiting ? `, ${waiting} to go` : '') + '.';
 }
 
 async function convertBatch(files)
@@ -74,6 +89,8 @@ async function convertBatch(files)
     ++run;
     const begun = performance.now();
     clearResult();
+    // Working from the start: the estimate of a batch of hundreds takes a while.
+    document.body.dataset.state = 'working';
     chosen = null;
     $('name').value = '';
     const mine = batch = { files, rows: files.map((file) => ({ file, name: bareName(file), header: null, last: '' })) };
@@ -83,7 +100,7 @@ async function convertBatch(files)
         const same = byHeader.get(row.name);
         if (!cIdentifier.test(row.name))
             row.last = `"${row.file.name}" gives no C names: convert it alone and type one.`;
-        else if (same.length > 1)
+        else if ((row.clash = same.length > 1))
             row.last = `${same.map((other) => other.file.name).join(' and ')} would ${same.length === 2 ? 'both' : 'all'} make ` +
                        `${row.name}.bmp.h: rename ${same.length === 2 ? 'one' : 'all but one'}.`;
     }
@@ -93,11 +110,12 @@ async function convertBatch(files)
     if (total > kMaxBatchBytes) {
         problem(`These ${files.length} files would make about ${Math.round(total / 2 ** 20).toLocaleString('en')} MiB of headers, ` +
                 `more than the page can hold in one zip (${kMaxBatchBytes / 2 ** 20} MiB): convert fewer at a time, or use the command line.`);
+        document.body.dataset.state = 'done';
         return;
     }
     $('results').querySelector('tbody').replaceChildren(...batch.rows.map((row, index) => resultRow(index)));
+    summarise();
     show($('results'), true);
-    document.body.dataset.state = 'working';
     show($('working'), true);
     show($('cancel'), true);
     // Every job goes to the worker at once; it converts them in turn, and each
@@ -118,11 +136,13 @@ async function convertBatch(files)
                 return;
             if (answer.type === 'cancelled') {
                 row.last = 'not converted: the batch was cancelled';
+                row.cancelled = true;
             } else {
                 row.last = answer.type === 'refused' ? answer.problem : lastLine(answer.messages);
                 row.header = answer.status === 0 ? answer.header : null;
             }
             $('results').querySelector('tbody').rows[index].replaceWith(resultRow(index));
+            summarise();
             $('progress').value = ++done / jobs.length;
             $('step').textContent = `converting ${Math.min(done + 1, jobs.length)} of ${jobs.length}…`;
         });

@@ -86,6 +86,8 @@ ImageResult decode_image(const std::uint8_t* bytes, std::size_t size, DecodedIma
                    decode_info_header(bytes + kFileHeaderSize).biBitCount == 32 &&
                    decode_info_header(bytes + kFileHeaderSize).biCompression == 0;
     image.transparent_black = size >= 4 && std::memcmp(bytes, "GIF8", 4) == 0;
+    image.sixteen_bit_bitmap = is_bitmap(bytes, size) && size >= kFileHeaderSize + kInfoHeaderSize &&
+                               decode_info_header(bytes + kFileHeaderSize).biBitCount == 16;
     return ImageResult::made;
 }
 

@@ -47,6 +47,7 @@ struct DecodedImage {
     std::uint32_t width = 0, height = 0;
     bool opaque = false;             // a 32-bit BMP without bit fields: its fourth byte is unused
     bool transparent_black = false;  // a GIF: fully transparent pixels come out black
+    bool sixteen_bit_bitmap = false; // a 16-bit BMP: widened as ImageMagick widens it, not as Pillow does
 };
 
 // Decodes a PNG, GIF (its first frame) or BMP, refusing what bitmap_problem

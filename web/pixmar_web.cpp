@@ -256,6 +256,8 @@ EMSCRIPTEN_KEEPALIVE int pixmar_convert_image(const char* name, int magic_pink, 
         if (result != ImageResult::made)
             return refuse(result == ImageResult::os2_bitmap ? "OS/2 bitmap" : "undecodable", 0, 0), -1;
         print_banner(page_messages);
+        if (decoded.sixteen_bit_bitmap)
+            print_note("16 bits a pixel widened to 24 as ImageMagick widens them");
         options.opaque = decoded.opaque;
         options.transparent_black = decoded.transparent_black;
         return convert_decoded(conversion, decoded.rgba.get(), decoded.width, decoded.height, options, keep != 0);

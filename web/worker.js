@@ -13,8 +13,8 @@
 // A newer job cancels an older one at its next step. Messages out, each with
 // its job's run: progress (a step and how far it has got), converted (the
 // run's lines, its status, the header (a batch's whole, a single file's first
-// bytes and size), what was done to the picture, a problem the page found
-// beside them, and how long each step took), refused (why the file was not
+// bytes and size), what was done to the picture, the kind of image decoded,
+// a problem the page found beside them, and how long each step took), refused (why the file was not
 // converted), cancelled, headerBlob (a single file's header as a Blob),
 // preview (the two pictures as bitmaps and the PSNR line) or previewFailed;
 // estimated for an estimate and zipped for a zip.
@@ -241,7 +241,9 @@ async function convert(data, post)
         return post({ type: 'refused', problem: `${data.file.name} cannot be read any more (${found.readFailed}): choose it again.` });
     if (found.tooLarge)
         problem = tooLargeProblem(data.file.name, 0, 0);
-    const converted = { type: 'converted', status, messages: found.lines.join(''), notes, problem, asImage, steps };
+    // decodedAs: the kind of image decoded for the converter, '' where it read the file itself.
+    const converted = { type: 'converted', status, messages: found.lines.join(''), notes, decodedAs: notes === '' ? '' : kind,
+                        problem, asImage, steps };
     if (status !== 0)
         return post(converted);
     const header = found.header;

@@ -2,7 +2,8 @@
 # Runs what the README tells users to write, taken from the README itself:
 # the recipes for saving bitmaps (each whose tool is installed), the C code
 # that unpacks words and shares a header between source files, and the Make
-# rule, which must leave nothing behind when a conversion fails.
+# rule, which must leave nothing behind when a conversion fails. The table of
+# refusals is the page's (web/refusals.md), line for line.
 #   readme_test.sh README PIXMAR SAMPLE_BMP
 set -eu
 readme=$1 pixmar=$2 sample=$3
@@ -20,6 +21,11 @@ block() {
 }
 # The one line of the README that starts with $1.
 line() { grep -m 1 "^$1" "$readme" || fail "the README has no line starting with: $1"; }
+
+# --- The table of refusals: the page shows its rows, so it is kept once.
+awk '/^### What the refusals mean/ { inside = 1; next } inside && /^\|/ { print; table = 1; next } table { exit }' "$readme" |
+  diff - "$(dirname "$readme")/web/refusals.md" || fail "the README's table of refusals differs from web/refusals.md"
+echo "refusals: the README's table is the page's"
 
 # --- Recipes: each makes logo.bmp from a logo.png of few colours, which the
 # tools' defaults would save with a palette, and odd sizes of nothing.

@@ -62,6 +62,20 @@ function commandLine(file, name, magicPink, prepare = [])
     return { messages: run.stdout.toString('latin1'), header: fs.existsSync(header) ? fs.readFileSync(header) : null };
 }
 
+// The header that the commands the page shows in #command make from `file`,
+// run by sh in a folder of their own, with pixmar and Pillow's python3 first on the PATH.
+async function commandHeader(page, file, header)
+{
+    const folder = fs.mkdtempSync(path.join(work, 'command-'));
+    fs.mkdirSync(path.join(folder, 'bin'));
+    fs.symlinkSync(path.resolve(process.env.PIXMAR), path.join(folder, 'bin', 'pixmar'));
+    fs.symlinkSync(execFileSync('sh', ['-c', `command -v ${pillowPython}`]).toString().trim(), path.join(folder, 'bin', 'python3'));
+    fs.copyFileSync(file, path.join(folder, path.basename(file)));
+    const commands = await page.$eval('#command', (element) => element.textContent);
+    execFileSync('sh', ['-ec', commands], { cwd: folder, env: { ...process.env, PATH: `${folder}/bin:${process.env.PATH}` } });
+    return fs.readFileSync(path.join(folder, header));
+}
+
 // Waits until the page's state is one of `states`.
 const reached = (page, ...states) =>
     page.waitForFunction((wanted) => wanted.includes(document.body.dataset.state), { timeout: 60000, polling: 50 }, states);
@@ -185,9 +199,9 @@ const rows = [
     { label: 'height 0', file: 'flat.bmp', bytes: () => bitmap(4, 0, noise) },
     { label: 'a GIF that cannot be decoded', file: 'gif.bmp', bytes: () => Buffer.from('GIF89a, not a bitmap'),
       problem: 'gif.bmp: a GIF image that cannot be decoded: damaged or unsupported.' },
-    { label: 'not a bitmap', file: 'text.bmp', bytes: () => Buffer.from('Hello, not a bitmap') },
+    { label: 'not a bitmap', file: 'text.bmp', bytes: () => Buffer.from('Hello, not a bitmap'), explain: 'not a bitmap: the first two letters' },
     { label: 'a huge size claimed by 60 bytes', file: 'huge.bmp', bytes: () => bitmap(2, 1, noise, { patch: { 18: 30000, 22: 30000 } }) },
-    { label: 'too short for a header', file: 'short.bmp', bytes: () => Buffer.from('BM') },
+    { label: 'too short for a header', file: 'short.bmp', bytes: () => Buffer.from('BM'), explain: 'What to do: the file is empty or cut short' },
     { label: 'info header cut short', file: 'cut.bmp', bytes: () => bitmap(4, 2, bars).subarray(0, 30), offersImage: false },
     { label: 'pixels cut short', file: 'pixels.bmp', bytes: () => bitmap(4, 2, bars).subarray(0, 60) },
     { label: 'a newer info header', file: 'v5.bmp', bytes: () => bitmap(4, 2, bars, { patch: { 14: 124 } }) },
@@ -215,6 +229,12 @@ for (const row of rows) {
             assert.strictEqual(await page.$eval('#as-image', (button) => !button.hidden), row.offersImage);
         assert.ok(expected.header === null || row.problem ? header === null : header !== null && header.equals(expected.header),
                   'the downloaded header differs from the command line\'s');
+        // A refusal is explained by the README's row for it, edged in red as the refusal is; a header comes with its command.
+        const explained = await page.$eval('#explain', (element) => (element.hidden ? null : [element.textContent, getComputedStyle(element).borderLeftColor]));
+        assert.deepStrictEqual(explained && explained[1], expected.header ? null : 'rgb(187, 0, 0)');
+        assert.ok(!row.explain || explained[0].includes(row.explain), explained && explained[0]);
+        if (header)
+            assert.ok((await commandHeader(page, file, name + '.h')).equals(header), 'the command shown makes another header');
         if (row.screenshot) {
             await page.click('#copy');
             await page.waitForFunction(() => window.clipboardText !== undefined);
@@ -297,6 +317,8 @@ for (const row of images) {
             const expected = commandLine(source, 'image.bmp', row.magicPink, [recipe]);
             assert.strictEqual(status, expected.messages);
             assert.ok(header && header.equals(expected.header), 'the header differs from the recipe\'s');
+            assert.ok((await commandHeader(page, path.join(folder, row.page || 'image.png'), 'image.bmp.h')).equals(header) !== Boolean(row.commandDiffers),
+                      'the command shown makes another header');
         }
         if (!row.recipe && !row.problem && !row.notes) {
             const expected = commandLine(path.join(folder, row.page), row.page, row.magicPink);
@@ -421,6 +443,27 @@ test('a batch of files gives one zip of their headers', async () => {
     await page.click('#results tbody tr:first-child button');
     await reached(page, 'previewed');
     assert.strictEqual(await page.$eval('#status', (element) => element.textContent), commandLine(path.join(folder, 'top.bmp'), 'top.bmp').messages);
+    await page.close();
+});
+
+// A batch of hundreds: its counts and zip above the list; a refused row opens
+// below it, scrolled to, and converts as an image (padded, as the recipe).
+test('a batch of 200 gives its counts first, and a refused row opens', async () => {
+    const folder = fs.mkdtempSync(path.join(work, 'hundreds-'));
+    const files = Array.from({ length: 199 }, (_, i) => path.join(folder, `b${i}.bmp`)).concat(path.join(folder, 'odd.bmp'));
+    files.forEach((file, i) => fs.writeFileSync(file, i < 199 ? bitmap(4, 2, noise) : bitmap(63, 5, noise)));
+    const { page, downloads } = await convertInPage(files);
+    assert.strictEqual(await page.$eval('#summary', (element) => element.textContent), '199 converted, 1 refused, 0 clashing.');
+    assert.ok(await page.$eval('#download-all', (button) => button.getBoundingClientRect().bottom < document.querySelector('#results tbody').getBoundingClientRect().top));
+    await page.click('#results tbody tr:last-child button');
+    await reached(page, 'done');
+    assert.ok(await page.$eval('#status', (element) => element.textContent.endsWith('width is not a multiple of 2 (0x63)\n') &&
+                                                   element.getBoundingClientRect().top < innerHeight && element.getBoundingClientRect().bottom > 0));
+    await page.click('#as-image');
+    await reached(page, 'previewed');
+    await page.click('#download');
+    const expected = commandLine(files[199], 'odd.bmp', false, [readmeLine('convert logo.png \\( +clone').replaceAll('logo.png', 'odd.bmp').replaceAll('logo', 'odd').replace('48', '5')]);
+    assert.ok((await downloaded(downloads, 'odd.bmp.h')).equals(expected.header));
     await page.close();
 });
 
