@@ -29,6 +29,18 @@ extern "C" void* malloc(std::size_t size)
     return __libc_malloc(size);
 }
 
+// Blocks aligned to a boundary (the header's text) fail the same way.
+extern "C" void* aligned_alloc(std::size_t alignment, std::size_t size)
+{
+    using AlignedAlloc = void* (*)(std::size_t, std::size_t);
+    static const AlignedAlloc real = reinterpret_cast<AlignedAlloc>(dlsym(RTLD_NEXT, "aligned_alloc"));
+    if (failing || size >= 16384) {
+        errno = ENOMEM;
+        return nullptr;
+    }
+    return real(alignment, size);
+}
+
 extern "C" int openat(int folder, const char* path, int flags, ...)
 {
     va_list arguments;

@@ -394,7 +394,8 @@ TEST(ProcessEdges, TheCommitTakesNoErrorForNoHeaderAndNamesAFirstHeaderInOneStep
          "Done.\n"},
 #if defined(PIXMAR_NO_THROW_MEMORY) && !defined(PIXMAR_SANITIZED)
         {"memory that cannot be thrown, the new file named", false,
-         "-E 'LD_PRELOAD=" PIXMAR_NO_THROW_MEMORY "' -e trace=none", 5, "ERROR: not enough memory for the image\n"},
+         "-E 'LD_LIBRARY_PATH=" PIXMAR_NO_THROW_MEMORY_FOLDER "' -E 'LD_PRELOAD=" PIXMAR_NO_THROW_MEMORY "' -e trace=none", 5,
+         "ERROR: not enough memory for the image\n"},
 #endif
         {"an ACL that cannot be read", true, "-e trace=fgetxattr -e inject=fgetxattr:error=EOPNOTSUPP:when=1", 6,
          "ERROR: error writing file: in.bmp.h\n"},
