@@ -1,11 +1,15 @@
 // The output file's primitives for ACLs and user. attributes on POSIX
 // systems: libacl reads, changes and gives ACLs, libattr copies user.
 // attributes. Built without them (PIXMAR_ACL off), a replaced header keeps
-// its owner and mode only.
+// its owner and mode, and one that has an ACL is not replaced.
 #include "platform.h"
 
-#ifdef PIXMAR_ACL
 #include <cerrno>
+#include <string>
+#ifdef __linux__
+#include <sys/xattr.h>
+#endif
+#ifdef PIXMAR_ACL
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -167,7 +171,33 @@ bool give_default_acl(const Place& place, std::FILE* file)
     return given;
 }
 #else
-bool copy_access_acl(const OlderFile&, std::FILE*, bool) { return true; }
+// Without libacl no ACL can be copied, so a header that has one is not
+// replaced: its new file would give what the ACL denied. Only whether the
+// ACL is there is asked, never what it holds.
+#ifdef __linux__
+namespace {
+
+// 1 when the file at `path` has no access ACL, 0 when it has one or cannot
+// tell, -1 when `path` leads nowhere.
+int without_acl(const std::string& path)
+{
+    if (getxattr(path.c_str(), "system.posix_acl_access", nullptr, 0) >= 0)
+        return 0;
+    return errno == ENODATA || errno == ENOTSUP ? 1 : errno == ENOENT ? -1 : 0;
+}
+
+}  // namespace
+#endif
+
+bool copy_access_acl([[maybe_unused]] const OlderFile& older, std::FILE*, bool)
+{
+#ifdef __linux__
+    const int through_proc = without_acl("/proc/self/fd/" + std::to_string(older.fd));
+    return through_proc == 1 || (through_proc == -1 && without_acl(older.path) == 1);
+#else
+    return true;
+#endif
+}
 bool copy_user_attributes(const OlderFile&, std::FILE*) { return true; }
 bool give_default_acl(const Place&, std::FILE*) { return false; }
 #endif
