@@ -115,7 +115,7 @@ bool deny_owning_group(acl_t acl)
     });
     if (!read || !group || !others)
         return false;
-    for (const acl_perm_t permission : {ACL_READ, ACL_WRITE, ACL_EXECUTE})
+    for (const acl_perm_t permission : {acl_perm_t(ACL_READ), acl_perm_t(ACL_WRITE), acl_perm_t(ACL_EXECUTE)})
         if (acl_get_perm(group, permission) != 1 || (mask && acl_get_perm(mask, permission) != 1))
             acl_delete_perm(others, permission);
     return acl_clear_perms(group) == 0;
