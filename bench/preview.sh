@@ -6,21 +6,11 @@
 # Alternates the two, RUNS (15) times each, each run after a sync, prints
 # each median and this build's ratio to the other's.
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=${BUILD_DIR:-$root/build-bench}
 other=$1
 runs=${2:-15}
-
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DPIXMAR_BUILD_TESTS=OFF -DPIXMAR_BUILD_BENCH=ON >/dev/null
-cmake --build "$build" -j2 --target pixmar pixmar-preview make_noise >/dev/null
-work="$build/work"
-mkdir -p "$work"
-cd "$work"
-[ -f big.bmp ] || "$build/bench/make_noise" 4096 4096 big.bmp
+source "$(dirname "$0")/prepare.sh" pixmar pixmar-preview
 [ -f big.bmp.h ] || "$build/pixmar" big.bmp >/dev/null
 
-now() { date +%s%N; }
-median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 time_of() {
   sync
   local start end

@@ -14,20 +14,11 @@
 # same rotation and gets rows of its own, so before and after compare in one
 # run. Needs /usr/bin/time (Debian package "time").
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=${BUILD_DIR:-$root/build-bench}
 runs=${1:-9}
 other=${2:-}
-
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DPIXMAR_BUILD_TESTS=OFF -DPIXMAR_BUILD_BENCH=ON >/dev/null
-cmake --build "$build" -j2 --target pixmar make_noise io_floor >/dev/null
-work="$build/work"
-mkdir -p "$work"
-cd "$work"
-[ -f big.bmp ] || "$build/bench/make_noise" 4096 4096 big.bmp
+source "$(dirname "$0")/prepare.sh" pixmar io_floor
 [ -f small.bmp ] || "$build/bench/make_noise" 640 480 small.bmp
 
-now() { date +%s%N; }
 # Runs a command under /usr/bin/time, writing OUTPUT; prints "microseconds
 # peak_kib". Each run starts after sync, so no run pays for writing back an
 # earlier one's data.
@@ -41,7 +32,6 @@ measure() {
   end=$(now)
   echo "$(( (end - start) / 1000 )) $(cat rss.txt)"
 }
-median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 
 echo "$(uname -m), $(nproc) cores, $(date -u +%Y-%m-%d), $runs runs each, medians"
 printf '%-8s %-17s %9s %9s %9s %7s %7s %9s %9s\n' case workload pixmar_s hold_s early_s /hold /early peak_MiB limit_MiB

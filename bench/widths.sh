@@ -8,22 +8,12 @@
 # switch off, each run after a sync, and prints each median and its ratio to
 # the next narrower width's.
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-build=${BUILD_DIR:-$root/build-bench}
 runs=${1:-15}
 other=${2:-}
-
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DPIXMAR_BUILD_TESTS=OFF -DPIXMAR_BUILD_BENCH=ON >/dev/null
-cmake --build "$build" -j2 --target pixmar make_noise encoder_bench >/dev/null
-work="$build/work"
-mkdir -p "$work"
-cd "$work"
-[ -f big.bmp ] || "$build/bench/make_noise" 4096 4096 big.bmp
+source "$(dirname "$0")/prepare.sh" pixmar encoder_bench
 mapfile -t widths < <("$build/bench/encoder_bench" --benchmark_list_tests | sed -n 's|^format_row/\([^/]*\)/0$|\1|p')
 [ -n "$other" ] && widths+=(other)
 
-now() { date +%s%N; }
-median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 "$build/pixmar" big.bmp >/dev/null
 for width in "${widths[@]}"; do : >"times-$width.txt"; done
 for _ in $(seq "$runs"); do
