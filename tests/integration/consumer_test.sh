@@ -67,19 +67,21 @@ if [ "$mode" = installed ]; then
   }
 
   # Names that are no C identifiers stop the configure step, naming the file,
-  # a new name, and a call that keeps the file as it is: pasted as printed, it builds.
-  project bad '"assets/2-hud logo.bmp"'
+  # a new name, and a call that keeps the file as it is and the call's
+  # MAGIC_PINK: pasted as printed, it builds, with the Magic Pink rule.
+  project bad '"assets/2-hud logo.bmp" MAGIC_PINK'
   mkdir -p "$work/bad/assets"
   cp "$work/sample.bmp" "$work/bad/assets/2-hud logo.bmp"
   configure_fails bad
   grep -q "2-hud logo.bmp" "$work/bad.log" && grep -q "image_2_hud_logo.bmp" "$work/bad.log" ||
     { cat "$work/bad.log"; fail "the message does not name the file and a new name"; }
   suggested=$(sed -n 's/^ *\(pixmar_add_bitmap_header(bad BITMAP .*\)$/\1/p' "$work/bad.log")
-  [ "$suggested" = 'pixmar_add_bitmap_header(bad BITMAP "assets/2-hud logo.bmp" NAME image_2_hud_logo)' ] ||
+  [ "$suggested" = 'pixmar_add_bitmap_header(bad BITMAP "assets/2-hud logo.bmp" NAME image_2_hud_logo MAGIC_PINK)' ] ||
     { cat "$work/bad.log"; fail "the suggested call: $suggested"; }
   { head -n 4 "$work/bad/CMakeLists.txt"; echo "$suggested"; } >"$work/bad/pasted.txt"
   mv "$work/bad/pasted.txt" "$work/bad/CMakeLists.txt"
-  printf '#include "image_2_hud_logo.bmp.h"\nint main(void) { return IMAGE_2_HUD_LOGO_WIDTH == 64 && image_2_hud_logo_Bitmap[4] == 0xE100E194 ? 0 : 1; }\n' >"$work/bad/main.c"
+  # Word 1165 of the sample is a half-pink pair: 0x68800080 with the rule, 0x68AA69B5 without.
+  printf '#include "image_2_hud_logo.bmp.h"\nint main(void) { return IMAGE_2_HUD_LOGO_WIDTH == 64 && image_2_hud_logo_Bitmap[4] == 0xE100E194 && image_2_hud_logo_Bitmap[1165] == 0x68800080 ? 0 : 1; }\n' >"$work/bad/main.c"
   rm -rf "$work/bad/build"
   cmake -S "$work/bad" -B "$work/bad/build" -G "$generator" "$where" >"$work/bad.log" 2>&1 &&
     cmake --build "$work/bad/build" >>"$work/bad.log" 2>&1 && "$work/bad/build/bad" ||
@@ -105,7 +107,7 @@ if [ "$mode" = installed ]; then
     grep -m 1 '^pixmar_add_bitmap_header(game BITMAP ' "$source/README.md" | sed "s/hud_logo/\${LOGO}/"
     printf 'if(AGAIN)\n  pixmar_add_bitmap_header(game BITMAP art/other.bmp NAME ${AGAIN})\nendif()\n'
   } >"$work/game/CMakeLists.txt"
-  printf '#include "hud_logo.bmp.h"\nint main(void) { return HUD_LOGO_WIDTH == 64 && HUD_LOGO_SIZE == 3072 && hud_logo_Bitmap[4] == 0xE100E194 ? 0 : 1; }\n' >"$work/game/main.c"
+  printf '#include "hud_logo.bmp.h"\nint main(void) { return HUD_LOGO_WIDTH == 64 && HUD_LOGO_SIZE == 3072 && hud_logo_Bitmap[4] == 0xE100E194 && hud_logo_Bitmap[1165] == 0x68800080 ? 0 : 1; }\n' >"$work/game/main.c"
   cmake -S "$work/game" -B "$work/game/build" -G "$generator" "$where" -DLOGO=hud_logo >/dev/null &&
     cmake --build "$work/game/build" >"$work/game.log" 2>&1 && "$work/game/build/game" ||
     { cat "$work/game.log"; fail "the NAME form"; }
