@@ -92,8 +92,10 @@ function(pixmar_add_bitmap_header target)
   endif()
 
   set(switch "")
+  set(options "")  # the call's options, which a suggested call keeps
   if(arg_MAGIC_PINK)
     set(switch "-MP")
+    set(options " MAGIC_PINK")
   endif()
   set(folder "${CMAKE_CURRENT_BINARY_DIR}/pixmar_headers/${target}")
   file(MAKE_DIRECTORY "${folder}")
@@ -136,7 +138,7 @@ function(pixmar_add_bitmap_header target)
         "Rename the file so that the part before its extension holds only letters, digits "
         "and underscores and does not start with a digit (for example '${suggestion}${extension}'), "
         "or give it a name of your choosing:\n"
-        "    pixmar_add_bitmap_header(${target} BITMAP \"${quoted}\" NAME ${suggestion})\n")
+        "    pixmar_add_bitmap_header(${target} BITMAP \"${quoted}\" NAME ${suggestion}${options})\n")
     endif()
     _pixmar_add_one_header(${target} "${source}" "${name}" "${switch}" "${folder}")
   endforeach()

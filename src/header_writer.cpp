@@ -32,6 +32,17 @@ std::string preamble(const std::string& path, const DerivedNames& names, std::ui
 
 constexpr char kClosing[] = "};\r\n/* END OF FILE */\r\n";
 
+// Letters, digits and underscores, not starting with a digit. Bytes of
+// non-ASCII characters count as letters, as GCC and Clang take them in
+// identifiers; an empty name is none.
+bool is_c_name(const std::string& name)
+{
+    const auto letter = [](unsigned char c) { return c == '_' || c >= 0x80 || ((c | 0x20) >= 'a' && (c | 0x20) <= 'z'); };
+    const auto digit = [](unsigned char c) { return c >= '0' && c <= '9'; };
+    return !name.empty() && letter(static_cast<unsigned char>(name[0])) &&
+           std::all_of(name.begin(), name.end(), [&](unsigned char c) { return letter(c) || digit(c); });
+}
+
 std::uint32_t lines_per_row(std::uint32_t width) { return width / kPixelsPerLine + (width % kPixelsPerLine != 0); }
 
 // The header's exact length, known before a word is formatted.
@@ -113,6 +124,12 @@ int write_header_file(const std::string& input_path, PixelBuffer& pixels, bool m
         return 0;
     }
     say(messages, message("Output File: %s\n", names.output_file));
+    // The header is still written as asked: only the build that includes it
+    // would tell otherwise, long after the run.
+    if (!is_c_name(names.macro_prefix) || !is_c_name(names.array_prefix))
+        say(messages, message("Warning: %s_WIDTH and %s_Bitmap are not C names: run pixmar in the bitmap's folder, "
+                              "on a file named with letters, digits and underscores\n",
+                              names.macro_prefix, names.array_prefix));
     bool written = false;
     try {
         written = write_text(header, opening, pixels, magic_pink);

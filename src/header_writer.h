@@ -46,8 +46,8 @@ DerivedNames derive_names(const std::string& input_path);
 std::uint64_t header_size(const std::string& input_path, std::uint32_t width, std::uint32_t height);
 
 // Writes the header of `pixels` through `header` under the name derived
-// from `input_path`, printing "Output File: %s" once it is created, or why
-// it cannot be (a path holding a line break is refused before anything is
+// from `input_path`, printing "Output File: %s" once it is created (and a
+// warning when the derived names are no C identifiers), or why it cannot be (a path holding a line break is refused before anything is
 // created). Returns 1 when the complete header has taken its name; 0
 // otherwise, when nothing of it is left. With `magic_pink`, the pair rule
 // changes the pixels in place as they are encoded.

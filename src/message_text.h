@@ -1,4 +1,4 @@
-// Message lines made from their formats: each format names its one value as
+// Message lines made from their formats: each format names its values as
 // %d, %x or %s, so that the source shows every message as it is printed.
 #pragma once
 
@@ -20,6 +20,14 @@ inline std::string message(std::string_view format, std::string_view value)
 }
 
 inline std::string message(std::string_view format, long long value) { return message(format, std::to_string(value)); }
+
+// `format` with its two %s replaced by `first` and `second`, in that order;
+// a % inside `first` stays as it is.
+inline std::string message(std::string_view format, std::string_view first, std::string_view second)
+{
+    const std::size_t at = format.find('%');
+    return std::string(format.substr(0, at)).append(first) + message(format.substr(at + 2), second);
+}
 
 // Lower-case hexadecimal without leading zeros, as %x prints it.
 inline std::string hexadecimal(std::uint32_t value)

@@ -136,6 +136,38 @@ TEST(Convert, PathsOfAnyLengthWork)
     EXPECT_NE(header.find("const unsigned long " + deep + "/stairs_Bitmap[5*6]"), std::string::npos);
 }
 
+// Names that would not compile still give the header, and one line that
+// says so right after the output's name.
+TEST(Convert, NamesThatAreNoCNamesAreWarnedOf)
+{
+    struct WarningCase {
+        const char* path;
+        const char* warning;  // the macro and array prefixes it names, or none
+    };
+    const WarningCase cases[] = {
+        {"my logo.bmp", "MY LOGO_WIDTH and my logo_Bitmap"},
+        {"sub/logo.bmp", "SUB/LOGO_WIDTH and sub/logo_Bitmap"},
+        {"./logo.bmp", "./LOGO_WIDTH and _Bitmap"},
+        {"2nd.bmp", "2ND_WIDTH and 2nd_Bitmap"},
+        {"/home/ann/logo.bmp", "/HOME/ANN/LOGO_WIDTH and /home/ann/logo_Bitmap"},
+        {"my.logo.bmp", "MY.LOGO_WIDTH and my_Bitmap"},
+        {"gr\xc3\xbc\xc3\x9f" "e.bmp", nullptr},
+        {"_logo_2.bmp", nullptr},
+    };
+    for (const WarningCase& c : cases) {
+        SCOPED_TRACE(c.path);
+        const InProcessRun run = convert_in_memory(staircase(), c.path);
+        const std::string warning = c.warning ? std::string("Warning: ") + c.warning +
+                                                    " are not C names: run pixmar in the bitmap's folder, on a file "
+                                                    "named with letters, digits and underscores\n"
+                                              : "";
+        EXPECT_EQ(run.out, kBanner + "Opening File: " + c.path + "\n" + info_lines(6, 5, 100) + "Output File: " +
+                               c.path + ".h\n" + warning + "Done.\n");
+        EXPECT_EQ(run.status, 0);
+        EXPECT_NE(run.header.find(std::string(" * File  : ") + c.path + "\r\n"), std::string::npos);
+    }
+}
+
 TEST(Convert, UsageNeedsOneOrTwoArguments)
 {
     ScratchFolder folder;

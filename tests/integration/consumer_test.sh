@@ -9,6 +9,9 @@ mode=$1 source=$2 build=$3 generator=$4
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "FAILED: $*"; exit 1; }
+# CMake wraps a message's long lines wherever the words fall, so a phrase is
+# looked for in the log read as one line.
+says() { tr -s '\n ' '  ' <"$1" | grep -q -- "$2"; }
 
 cp -r "$source/examples/consumer" "$work/consumer"
 cp "$source/examples/sample.bmp" "$work/sample.bmp"
@@ -67,23 +70,33 @@ if [ "$mode" = installed ]; then
   }
 
   # Names that are no C identifiers stop the configure step, naming the file,
-  # a new name, and a call that keeps the file as it is: pasted as printed, it builds.
-  project bad '"assets/2-hud logo.bmp"'
+  # a new name, and a call that keeps the file as it is and the call's
+  # MAGIC_PINK: pasted as printed, it builds, with the Magic Pink rule.
+  project bad '"assets/2-hud logo.bmp" MAGIC_PINK'
   mkdir -p "$work/bad/assets"
   cp "$work/sample.bmp" "$work/bad/assets/2-hud logo.bmp"
   configure_fails bad
-  grep -q "2-hud logo.bmp" "$work/bad.log" && grep -q "image_2_hud_logo.bmp" "$work/bad.log" ||
+  says "$work/bad.log" "2-hud logo.bmp" && says "$work/bad.log" "image_2_hud_logo.bmp" ||
     { cat "$work/bad.log"; fail "the message does not name the file and a new name"; }
   suggested=$(sed -n 's/^ *\(pixmar_add_bitmap_header(bad BITMAP .*\)$/\1/p' "$work/bad.log")
-  [ "$suggested" = 'pixmar_add_bitmap_header(bad BITMAP "assets/2-hud logo.bmp" NAME image_2_hud_logo)' ] ||
+  [ "$suggested" = 'pixmar_add_bitmap_header(bad BITMAP "assets/2-hud logo.bmp" NAME image_2_hud_logo MAGIC_PINK)' ] ||
     { cat "$work/bad.log"; fail "the suggested call: $suggested"; }
   { head -n 4 "$work/bad/CMakeLists.txt"; echo "$suggested"; } >"$work/bad/pasted.txt"
   mv "$work/bad/pasted.txt" "$work/bad/CMakeLists.txt"
-  printf '#include "image_2_hud_logo.bmp.h"\nint main(void) { return IMAGE_2_HUD_LOGO_WIDTH == 64 && image_2_hud_logo_Bitmap[4] == 0xE100E194 ? 0 : 1; }\n' >"$work/bad/main.c"
+  # Word 1165 of the sample is a half-pink pair: 0x68800080 with the rule, 0x68AA69B5 without.
+  printf '#include "image_2_hud_logo.bmp.h"\nint main(void) { return IMAGE_2_HUD_LOGO_WIDTH == 64 && image_2_hud_logo_Bitmap[4] == 0xE100E194 && image_2_hud_logo_Bitmap[1165] == 0x68800080 ? 0 : 1; }\n' >"$work/bad/main.c"
   rm -rf "$work/bad/build"
   cmake -S "$work/bad" -B "$work/bad/build" -G "$generator" "$where" >"$work/bad.log" 2>&1 &&
     cmake --build "$work/bad/build" >>"$work/bad.log" 2>&1 && "$work/bad/build/bad" ||
     { cat "$work/bad.log"; fail "the suggested call, pasted"; }
+  # A bitmap refused on a rebuild fails every build and keeps its last good header.
+  header="$work/bad/build/pixmar_headers/bad/image_2_hud_logo.bmp.h"
+  cp "$header" "$work/bad/header.before"
+  sleep 1 && printf 'GIF89a, not a bitmap' >"$work/bad/assets/2-hud logo.bmp"
+  for build in first second; do
+    if cmake --build "$work/bad/build" >"$work/bad.log" 2>&1; then fail "the $build build after the bitmap went bad succeeded"; fi
+  done
+  cmp -s "$header" "$work/bad/header.before" || fail "a refused rebuild did not keep the last good header"
 
   # Two bitmaps of one bare name in one target stop the configure step,
   # naming both files.
@@ -92,7 +105,7 @@ if [ "$mode" = installed ]; then
   cp "$work/sample.bmp" "$work/twice/assets/logo.bmp"
   cp "$work/sample.bmp" "$work/twice/assets/hud/logo.bmp"
   configure_fails twice
-  grep -q "twice/assets/logo.bmp' and" "$work/twice.log" && grep -q "twice/assets/hud/logo.bmp' would both" "$work/twice.log" ||
+  says "$work/twice.log" "twice/assets/logo.bmp' and" && says "$work/twice.log" "twice/assets/hud/logo.bmp' would both" ||
     { cat "$work/twice.log"; fail "the message does not name both files"; }
 
   # A name of the build's choosing, with the README's line as written: any
@@ -105,7 +118,7 @@ if [ "$mode" = installed ]; then
     grep -m 1 '^pixmar_add_bitmap_header(game BITMAP ' "$source/README.md" | sed "s/hud_logo/\${LOGO}/"
     printf 'if(AGAIN)\n  pixmar_add_bitmap_header(game BITMAP art/other.bmp NAME ${AGAIN})\nendif()\n'
   } >"$work/game/CMakeLists.txt"
-  printf '#include "hud_logo.bmp.h"\nint main(void) { return HUD_LOGO_WIDTH == 64 && HUD_LOGO_SIZE == 3072 && hud_logo_Bitmap[4] == 0xE100E194 ? 0 : 1; }\n' >"$work/game/main.c"
+  printf '#include "hud_logo.bmp.h"\nint main(void) { return HUD_LOGO_WIDTH == 64 && HUD_LOGO_SIZE == 3072 && hud_logo_Bitmap[4] == 0xE100E194 && hud_logo_Bitmap[1165] == 0x68800080 ? 0 : 1; }\n' >"$work/game/main.c"
   cmake -S "$work/game" -B "$work/game/build" -G "$generator" "$where" -DLOGO=hud_logo >/dev/null &&
     cmake --build "$work/game/build" >"$work/game.log" 2>&1 && "$work/game/build/game" ||
     { cat "$work/game.log"; fail "the NAME form"; }
@@ -113,7 +126,7 @@ if [ "$mode" = installed ]; then
     name=${case%%:*} again=${case#*:} again=${again%%:*} message=${case##*:}
     rm -rf "$work/game/build"
     configure_fails game -DLOGO="$name" -DAGAIN="$again"
-    grep -q "$message" "$work/game.log" || { cat "$work/game.log"; fail "NAME $name, then $again: no '$message'"; }
+    says "$work/game.log" "$message" || { cat "$work/game.log"; fail "NAME $name, then $again: no '$message'"; }
   done
 
   # A refused bitmap fails the build and leaves nothing behind in the build

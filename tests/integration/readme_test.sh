@@ -205,6 +205,21 @@ if command -v make >/dev/null; then
   (cd "$work/make" && make -s PIXMAR="$pixmar" gen/good.bmp.h >/dev/null) || fail "the Make rule on a good bitmap"
   [ "$(ls "$work/make/gen")" = "good.bmp.h" ] || fail "the Make rule left: $(ls "$work/make/gen")"
   grep -q "GOOD_WIDTH   (64)" "$work/make/gen/good.bmp.h" || fail "the Make rule's names"
+  # Pasted at the top of a Makefile, the rules leave its own first target the default goal.
+  { cat "$work/make/Makefile"; printf 'game:\n\t@echo the default goal\n'; } >"$work/make/top.mk"
+  [ "$(cd "$work/make" && make -s -f top.mk PIXMAR="$pixmar")" = "the default goal" ] ||
+    fail "the Make rules took the default goal of the Makefile they were pasted into"
+  # A bitmap refused on a rebuild fails every build and keeps its last good header.
+  cp "$work/make/gen/good.bmp.h" "$work/make/good.bmp.h.before"
+  sleep 1 && cp "$work/make/assets/bad.bmp" "$work/make/assets/good.bmp"
+  for build in first second; do
+    if (cd "$work/make" && make -s PIXMAR="$pixmar" gen/good.bmp.h >/dev/null 2>&1); then
+      fail "the $build build after the bitmap went bad succeeded"
+    fi
+  done
+  cmp -s "$work/make/gen/good.bmp.h" "$work/make/good.bmp.h.before" && [ "$(ls "$work/make/gen")" = "good.bmp.h" ] ||
+    fail "a refused rebuild did not keep the last good header alone: $(ls "$work/make/gen")"
+  cp "$sample" "$work/make/assets/good.bmp"
   # A tool path relative to the Makefile's folder, as the README shows it.
   mkdir -p "$work/pixmar/build"
   cp "$pixmar" "$work/pixmar/build/pixmar"
@@ -223,7 +238,7 @@ if command -v make >/dev/null; then
   (cd "$work/make" && make -s PIXMAR="$pixmar" gen/hud_logo.bmp.h >/dev/null) || fail "the Make rule of a chosen name"
   grep -q "^#define HUD_LOGO_WIDTH   (64)" "$work/make/gen/hud_logo.bmp.h" && grep -q "hud_logo_Bitmap\[48\*64\]" "$work/make/gen/hud_logo.bmp.h" ||
     fail "the chosen name's header: $(head -n 12 "$work/make/gen/hud_logo.bmp.h")"
-  echo "Make rule: a failed conversion leaves nothing behind, a good one only its header, with any tool path; a new tool remakes it; a chosen name for any file"
+  echo "Make rule: a failed conversion leaves nothing behind, a good one only its header, with any tool path; a refused rebuild keeps the last good header; pasted first, it keeps the default goal; a new tool remakes it; a chosen name for any file"
 else
   echo "Make rule: skipped, make is not installed"
 fi
