@@ -1,0 +1,171 @@
+#include "key_report.h"
+
+#include <cstdio>
+
+#include "memory.h"
+#include "pixel_pair.h"
+
+namespace pixmar {
+
+namespace {
+
+// Pixels are 3 bytes of blue, green, red.
+bool is_magic_pink(const std::uint8_t* p) { return p[0] == 0xFF && p[1] == 0x00 && p[2] == 0xFF; }
+
+// Within 16 of the key on every channel; magic pink itself passes too, so
+// callers test for it first.
+bool is_pinkish(const std::uint8_t* p) { return p[0] >= 239 && p[1] <= 16 && p[2] >= 239; }
+
+std::uint32_t word_of(const std::uint8_t* left, const std::uint8_t* right)
+{
+    return encode_pixel_pair(left[2], left[1], left[0], right[2], right[1], right[0]);
+}
+
+// Lightened grey (64..191), so that the marks' strong colours and the
+// checkerboard's light cells stand out from any picture.
+void paint_grey(const std::uint8_t* from, std::uint8_t* to)
+{
+    const unsigned luma = (77u * from[2] + 150u * from[1] + 29u * from[0]) >> 8;
+    to[0] = to[1] = to[2] = std::uint8_t(64 + luma / 2);
+}
+
+void paint(std::uint8_t* to, std::uint8_t red, std::uint8_t green, std::uint8_t blue)
+{
+    to[0] = blue, to[1] = green, to[2] = red;
+}
+
+// The usual picture of transparency: light cells of 4 x 4 pixels, counted
+// from the top left as the picture is seen.
+std::uint8_t checker_of(std::uint32_t row_from_top, std::uint32_t column)
+{
+    return ((row_from_top / 4 + column / 4) & 1) != 0 ? 0xCC : 0xFF;
+}
+
+}  // namespace
+
+bool report_key(const PixelBuffer& original, const std::vector<std::uint32_t>& words, KeyCounts& counts,
+                PixelBuffer* map)
+{
+    counts = KeyCounts{};
+    const std::size_t pairs_per_row = original.width / 2;
+    if (words.size() != pairs_per_row * original.height)
+        return false;
+    if (map != nullptr) {
+        map->width = original.width;
+        map->height = original.height;
+        map->bytes.reset(allocate_block(std::size_t(original.width) * original.height * 3));
+        if (!map->bytes)
+            return false;
+    }
+    const std::size_t row_bytes = std::size_t(original.width) * 3;
+    for (std::uint32_t row = 0; row < original.height; ++row) {
+        // The buffer keeps the bottom row first; the words run top row first.
+        const std::uint32_t row_from_top = original.height - 1 - row;
+        const std::uint8_t* pixel = original.bytes.get() + row * row_bytes;
+        const std::uint32_t* word = words.data() + std::size_t(row_from_top) * pairs_per_row;
+        std::uint8_t* out = map != nullptr ? map->bytes.get() + row * row_bytes : nullptr;
+        for (std::size_t pair = 0; pair < pairs_per_row; ++pair, pixel += 6, ++word) {
+            const std::uint8_t* left = pixel;
+            const std::uint8_t* right = pixel + 3;
+            if (out != nullptr) {
+                paint_grey(left, out + pair * 6);
+                paint_grey(right, out + pair * 6 + 3);
+            }
+            if (!is_pinkish(left) && !is_pinkish(right))
+                continue;  // the common case: nothing near the key
+            const bool left_pink = is_magic_pink(left), right_pink = is_magic_pink(right);
+            const std::uint32_t column = std::uint32_t(pair * 2);
+            if (left_pink && right_pink) {
+                ++counts.whole_pairs;
+                if (out != nullptr) {
+                    const std::uint8_t checker = checker_of(row_from_top, column);
+                    paint(out + pair * 6, checker, checker, checker);
+                    paint(out + pair * 6 + 3, checker, checker, checker);
+                }
+                continue;
+            }
+            if (left_pink || right_pink) {
+                ++counts.half_pairs;
+                const std::uint8_t black[3] = {0, 0, 0};
+                if (*word == (left_pink ? word_of(black, right) : word_of(left, black)))
+                    ++counts.half_pairs_as_black;
+                else if (*word == word_of(left, right))
+                    ++counts.half_pairs_as_pink;
+                if (out != nullptr) {
+                    paint(out + pair * 6, 0xFF, 0, 0);
+                    paint(out + pair * 6 + 3, 0xFF, 0, 0);
+                }
+            }
+            for (int side = 0; side < 2; ++side) {
+                const std::uint8_t* p = side == 0 ? left : right;
+                if (is_pinkish(p) && !is_magic_pink(p)) {
+                    ++counts.near_pixels;
+                    if (out != nullptr)
+                        paint(out + pair * 6 + std::size_t(side) * 3, 0, 0, 0xFF);
+                }
+            }
+        }
+    }
+    return true;
+}
+
+KeyRule rule_seen(const KeyCounts& counts)
+{
+    if (counts.half_pairs == 0)
+        return KeyRule::no_half_pairs;
+    if (counts.half_pairs_as_black == counts.half_pairs)
+        return KeyRule::on;
+    if (counts.half_pairs_as_pink == counts.half_pairs)
+        return KeyRule::off;
+    return KeyRule::neither;
+}
+
+std::string key_line(const KeyCounts& counts)
+{
+    const char* rule = "";
+    switch (rule_seen(counts)) {
+    case KeyRule::on: rule = "the header was made with -MP"; break;
+    case KeyRule::off: rule = "the header was made without -MP"; break;
+    case KeyRule::no_half_pairs: rule = "with no half-pink pairs, whether the header was made with -MP cannot be told"; break;
+    case KeyRule::neither: rule = "the half-pink pairs' words match neither -MP nor its absence"; break;
+    }
+    char line[512];
+    const int length = std::snprintf(
+        line, sizeof line,
+        "Magic Pink: %llu pairs wholly magic pink (the key colour on the target), %llu half-pink pairs (their pink "
+        "pixel shows black with -MP, a pinkish blend without), %llu near-pink pixels (not the key colour, within 16 "
+        "of it on every channel); %s\n",
+        static_cast<unsigned long long>(counts.whole_pairs), static_cast<unsigned long long>(counts.half_pairs),
+        static_cast<unsigned long long>(counts.near_pixels), rule);
+    return std::string(line, std::size_t(length));
+}
+
+std::string key_list(const PixelBuffer& original)
+{
+    std::string list;
+    const std::size_t row_bytes = std::size_t(original.width) * 3;
+    char line[48];
+    const auto add = [&](std::uint32_t row, std::size_t column, const char* kind) {
+        const int length = std::snprintf(line, sizeof line, "%lu,%lu,%s\n", static_cast<unsigned long>(row),
+                                         static_cast<unsigned long>(column), kind);
+        list.append(line, std::size_t(length));
+    };
+    for (std::uint32_t row_from_top = 0; row_from_top < original.height; ++row_from_top) {
+        const std::uint8_t* pixels = original.bytes.get() + std::size_t(original.height - 1 - row_from_top) * row_bytes;
+        for (std::size_t column = 0; column + 1 < std::size_t(original.width); column += 2) {
+            const std::uint8_t* left = pixels + column * 3;
+            const std::uint8_t* right = left + 3;
+            const bool left_pink = is_magic_pink(left), right_pink = is_magic_pink(right);
+            for (std::size_t side = 0; side < 2; ++side) {
+                const std::uint8_t* p = side == 0 ? left : right;
+                if (left_pink != right_pink && (side == 0 ? left_pink : right_pink))
+                    add(row_from_top, column + side, "half-pink");
+                else if (is_pinkish(p) && !is_magic_pink(p))
+                    add(row_from_top, column + side, "near-pink");
+            }
+        }
+    }
+    return list;
+}
+
+}  // namespace pixmar

@@ -1,0 +1,48 @@
+// What the Magic Pink pair rule makes of a picture, told from the original
+// and the header's words before the target shows it. A pair is the two
+// pixels at columns c and c + 1 of a row, c even, encoded as one word.
+//
+//   kind                 what it is                    on the target
+//   wholly pink pair     both pixels exactly FF 00 FF  the key colour: transparent
+//   half-pink pair       exactly one such pixel        black with -MP, a pinkish blend without
+//   near-pink pixel      red, blue >= 239, green <= 16 not the key: shows as a colour
+//                        and not exactly magic pink
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "bitmap.h"
+
+namespace pixmar {
+
+// Whether the header's words show the rule on, told from the half-pink pairs
+// alone: with it on their pink pixel was encoded as black.
+enum class KeyRule { on, off, no_half_pairs, neither };
+
+struct KeyCounts {
+    std::uint64_t whole_pairs = 0, half_pairs = 0, near_pixels = 0;
+    std::uint64_t half_pairs_as_black = 0, half_pairs_as_pink = 0;  // what the words hold
+};
+
+// Counts the kinds in `original` against `words` (top row first, width / 2 a
+// row, as a parsed header holds them) and, when `map` is given, paints the
+// key map into it: the original greyed, wholly pink pairs as a checkerboard,
+// half-pink pairs red, near-pink pixels blue (over the red). False when the
+// words do not fit the picture or the map's memory cannot be had.
+bool report_key(const PixelBuffer& original, const std::vector<std::uint32_t>& words, KeyCounts& counts,
+                PixelBuffer* map);
+
+KeyRule rule_seen(const KeyCounts& counts);
+
+// The report's line, "Magic Pink: N pairs wholly magic pink ..., M half-pink
+// pairs ..., K near-pink pixels ...; <what the header shows of the rule>\n".
+std::string key_line(const KeyCounts& counts);
+
+// Every half-pink pair (at its pink pixel's column) and near-pink pixel as
+// "row,column,kind\n" lines, rows counted from the top of the picture, top
+// row first and left to right; kind is "half-pink" or "near-pink".
+std::string key_list(const PixelBuffer& original);
+
+}  // namespace pixmar
