@@ -126,7 +126,9 @@ std::string key_line(const KeyCounts& counts)
     switch (rule_seen(counts)) {
     case KeyRule::on: rule = "the header was made with -MP"; break;
     case KeyRule::off: rule = "the header was made without -MP"; break;
-    case KeyRule::no_half_pairs: rule = "with no half-pink pairs, whether the header was made with -MP cannot be told"; break;
+    case KeyRule::no_half_pairs:
+        rule = "with no half-pink pairs, whether the header was made with -MP cannot be told";
+        break;
     case KeyRule::neither: rule = "the half-pink pairs' words match neither -MP nor its absence"; break;
     }
     char line[512];
