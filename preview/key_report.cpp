@@ -1,8 +1,8 @@
 #include "key_report.h"
 
 #include <cstdio>
+#include <cstring>
 
-#include "memory.h"
 #include "pixel_pair.h"
 
 namespace pixmar {
@@ -21,30 +21,41 @@ std::uint32_t word_of(const std::uint8_t* left, const std::uint8_t* right)
     return encode_pixel_pair(left[2], left[1], left[0], right[2], right[1], right[0]);
 }
 
-// Lightened grey (64..191), so that the marks' strong colours and the
-// checkerboard's light cells stand out from any picture.
-void paint_grey(const std::uint8_t* from, std::uint8_t* to)
+// Palette: 128 greys lightened into 64..191, so that the marks' strong
+// colours and the checkerboard's light cells stand out from any picture;
+// then the checkerboard's two cells and the two marks.
+constexpr std::uint8_t kLightCell = 128, kGreyCell = 129, kHalfPink = 130, kNearPink = 131;
+constexpr int kPaletteSize = 132;
+
+void palette_colour(int index, std::uint8_t* bgr)
 {
-    const unsigned luma = (77u * from[2] + 150u * from[1] + 29u * from[0]) >> 8;
-    to[0] = to[1] = to[2] = std::uint8_t(64 + luma / 2);
+    const std::uint8_t grey = index == kLightCell ? 0xFF : index == kGreyCell ? 0xCC : std::uint8_t(64 + index);
+    bgr[0] = bgr[1] = bgr[2] = grey;
+    if (index == kHalfPink)
+        bgr[0] = 0, bgr[1] = 0, bgr[2] = 0xFF;
+    if (index == kNearPink)
+        bgr[0] = 0xFF, bgr[1] = 0, bgr[2] = 0;
 }
 
-void paint(std::uint8_t* to, std::uint8_t red, std::uint8_t green, std::uint8_t blue)
-{
-    to[0] = blue, to[1] = green, to[2] = red;
-}
+std::uint8_t grey_index(const std::uint8_t* p) { return std::uint8_t(((77u * p[2] + 150u * p[1] + 29u * p[0]) >> 8) / 2); }
 
-// The usual picture of transparency: light cells of 4 x 4 pixels, counted
-// from the top left as the picture is seen.
+// The usual picture of transparency: cells of 4 x 4 pixels, counted from the
+// top left as the picture is seen.
 std::uint8_t checker_of(std::uint32_t row_from_top, std::uint32_t column)
 {
-    return ((row_from_top / 4 + column / 4) & 1) != 0 ? 0xCC : 0xFF;
+    return ((row_from_top / 4 + column / 4) & 1) != 0 ? kGreyCell : kLightCell;
+}
+
+void store_u32(std::uint8_t* p, std::uint32_t value)
+{
+    for (int i = 0; i < 4; ++i)
+        p[i] = std::uint8_t(value >> (8 * i));
 }
 
 }  // namespace
 
 bool report_key(const PixelBuffer& original, const std::vector<std::uint32_t>& words, KeyCounts& counts,
-                PixelBuffer* map)
+                KeyMap* map)
 {
     counts = KeyCounts{};
     const std::size_t pairs_per_row = original.width / 2;
@@ -53,9 +64,7 @@ bool report_key(const PixelBuffer& original, const std::vector<std::uint32_t>& w
     if (map != nullptr) {
         map->width = original.width;
         map->height = original.height;
-        map->bytes.reset(allocate_block(std::size_t(original.width) * original.height * 3));
-        if (!map->bytes)
-            return false;
+        map->indices.resize(std::size_t(original.width) * original.height);
     }
     const std::size_t row_bytes = std::size_t(original.width) * 3;
     for (std::uint32_t row = 0; row < original.height; ++row) {
@@ -63,13 +72,13 @@ bool report_key(const PixelBuffer& original, const std::vector<std::uint32_t>& w
         const std::uint32_t row_from_top = original.height - 1 - row;
         const std::uint8_t* pixel = original.bytes.get() + row * row_bytes;
         const std::uint32_t* word = words.data() + std::size_t(row_from_top) * pairs_per_row;
-        std::uint8_t* out = map != nullptr ? map->bytes.get() + row * row_bytes : nullptr;
+        std::uint8_t* out = map != nullptr ? map->indices.data() + std::size_t(row) * original.width : nullptr;
         for (std::size_t pair = 0; pair < pairs_per_row; ++pair, pixel += 6, ++word) {
             const std::uint8_t* left = pixel;
             const std::uint8_t* right = pixel + 3;
             if (out != nullptr) {
-                paint_grey(left, out + pair * 6);
-                paint_grey(right, out + pair * 6 + 3);
+                out[pair * 2] = grey_index(left);
+                out[pair * 2 + 1] = grey_index(right);
             }
             if (!is_pinkish(left) && !is_pinkish(right))
                 continue;  // the common case: nothing near the key
@@ -77,11 +86,8 @@ bool report_key(const PixelBuffer& original, const std::vector<std::uint32_t>& w
             const std::uint32_t column = std::uint32_t(pair * 2);
             if (left_pink && right_pink) {
                 ++counts.whole_pairs;
-                if (out != nullptr) {
-                    const std::uint8_t checker = checker_of(row_from_top, column);
-                    paint(out + pair * 6, checker, checker, checker);
-                    paint(out + pair * 6 + 3, checker, checker, checker);
-                }
+                if (out != nullptr)
+                    out[pair * 2] = out[pair * 2 + 1] = checker_of(row_from_top, column);
                 continue;
             }
             if (left_pink || right_pink) {
@@ -91,22 +97,61 @@ bool report_key(const PixelBuffer& original, const std::vector<std::uint32_t>& w
                     ++counts.half_pairs_as_black;
                 else if (*word == word_of(left, right))
                     ++counts.half_pairs_as_pink;
-                if (out != nullptr) {
-                    paint(out + pair * 6, 0xFF, 0, 0);
-                    paint(out + pair * 6 + 3, 0xFF, 0, 0);
-                }
+                if (out != nullptr)
+                    out[pair * 2] = out[pair * 2 + 1] = kHalfPink;
             }
             for (int side = 0; side < 2; ++side) {
                 const std::uint8_t* p = side == 0 ? left : right;
                 if (is_pinkish(p) && !is_magic_pink(p)) {
                     ++counts.near_pixels;
                     if (out != nullptr)
-                        paint(out + pair * 6 + std::size_t(side) * 3, 0, 0, 0xFF);
+                        out[pair * 2 + std::size_t(side)] = kNearPink;
                 }
             }
         }
     }
     return true;
+}
+
+std::vector<std::uint8_t> encode_key_map(const KeyMap& map)
+{
+    // A bottom-up 8-bit bitmap: 14-byte file header, 40-byte info header,
+    // the palette (blue, green, red, 0 each), rows padded to 4 bytes.
+    const std::size_t stored_row = (std::size_t(map.width) + 3) / 4 * 4;
+    const std::uint32_t offset = 14 + 40 + kPaletteSize * 4;
+    std::vector<std::uint8_t> file(offset + stored_row * map.height, 0);
+    std::uint8_t* p = file.data();
+    p[0] = 'B', p[1] = 'M';
+    store_u32(p + 2, std::uint32_t(file.size()));  // wraps past 4 GiB, as every 32-bit field would
+    store_u32(p + 10, offset);
+    store_u32(p + 14, 40);
+    store_u32(p + 18, map.width);
+    store_u32(p + 22, map.height);
+    p[26] = 1, p[28] = 8;
+    store_u32(p + 34, std::uint32_t(stored_row * map.height));
+    store_u32(p + 46, kPaletteSize);
+    for (int index = 0; index < kPaletteSize; ++index)
+        palette_colour(index, p + 54 + index * 4);
+    for (std::size_t row = 0; row < map.height && map.width > 0; ++row)
+        std::memcpy(p + offset + row * stored_row, map.indices.data() + row * map.width, map.width);
+    return file;
+}
+
+std::vector<std::uint8_t> key_map_rgba(const KeyMap& map)
+{
+    std::uint8_t palette[kPaletteSize][3];
+    for (int index = 0; index < kPaletteSize; ++index)
+        palette_colour(index, palette[index]);
+    std::vector<std::uint8_t> rgba(std::size_t(map.width) * map.height * 4);
+    std::uint8_t* out = rgba.data();
+    for (std::uint32_t row = map.height; row-- > 0;) {
+        const std::uint8_t* in = map.indices.data() + std::size_t(row) * map.width;
+        for (std::uint32_t column = 0; column < map.width; ++column, out += 4) {
+            const std::uint8_t* bgr = palette[in[column]];
+            out[0] = bgr[2], out[1] = bgr[1], out[2] = bgr[0], out[3] = 255;
+        }
+    }
+    return rgba;
 }
 
 KeyRule rule_seen(const KeyCounts& counts)

@@ -26,13 +26,27 @@ struct KeyCounts {
     std::uint64_t half_pairs_as_black = 0, half_pairs_as_pink = 0;  // what the words hold
 };
 
+// The key map: the original greyed, wholly pink pairs as a light
+// checkerboard, both pixels of a half-pink pair red, near-pink pixels blue
+// (over the red). One palette index a pixel, bottom row first as in a
+// PixelBuffer: a third of the bytes of a 24-bit picture to make and write.
+struct KeyMap {
+    std::vector<std::uint8_t> indices;
+    std::uint32_t width = 0, height = 0;
+};
+
 // Counts the kinds in `original` against `words` (top row first, width / 2 a
 // row, as a parsed header holds them) and, when `map` is given, paints the
-// key map into it: the original greyed, wholly pink pairs as a checkerboard,
-// half-pink pairs red, near-pink pixels blue (over the red). False when the
-// words do not fit the picture or the map's memory cannot be had.
+// key map into it. False when the words do not fit the picture. Throws
+// std::bad_alloc when the map's memory cannot be had.
 bool report_key(const PixelBuffer& original, const std::vector<std::uint32_t>& words, KeyCounts& counts,
-                PixelBuffer* map);
+                KeyMap* map);
+
+// The key map as an 8-bit bitmap file with its palette.
+std::vector<std::uint8_t> encode_key_map(const KeyMap& map);
+
+// The key map as a canvas takes it: RGBA, top row first.
+std::vector<std::uint8_t> key_map_rgba(const KeyMap& map);
 
 KeyRule rule_seen(const KeyCounts& counts);
 

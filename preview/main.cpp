@@ -88,11 +88,11 @@ bool read_original(const std::string& path, BitmapSource& source, PixelBuffer& o
 }
 
 // Writes the key map beside the preview and, when asked, the key list.
-int write_key_files(const std::string& header_path, const std::string& list_path, const PixelBuffer& map,
+int write_key_files(const std::string& header_path, const std::string& list_path, const KeyMap& map,
                     const PixelBuffer& original)
 {
     const std::string map_path = header_path + ".key.bmp";
-    if (!write_whole_file(map_path, encode_bitmap(map.width, map.height, map.bytes.get())))
+    if (!write_whole_file(map_path, encode_key_map(map)))
         return fail(kPreviewCannotWrite, "cannot write " + map_path);
     if (list_path.empty())
         return kPreviewDone;
@@ -140,7 +140,8 @@ int run_preview(std::vector<std::string> arguments)
 
     const std::string output = header_path + ".preview.bmp";
     std::vector<std::uint8_t> file;
-    PixelBuffer original, key_map;
+    PixelBuffer original;
+    KeyMap key_map;
     if (arguments.size() == 2) {
         InputFile input;
         BitmapSource source = file_source(input);
@@ -157,8 +158,7 @@ int run_preview(std::vector<std::string> arguments)
                                               " pixels wide, more than a bitmap holds");
         say(standard_output(), psnr_line(measure_psnr(original, decoded)));
         KeyCounts counts;
-        if (!report_key(original, header.words, counts, &key_map))
-            return fail(kPreviewNoMemory, "not enough memory for the key map");
+        report_key(original, header.words, counts, &key_map);  // the words fit: decode_picture took them
         say(standard_output(), key_line(counts));
         file = encode_side_by_side(original, decoded);
     } else {
@@ -167,7 +167,7 @@ int run_preview(std::vector<std::string> arguments)
     if (!write_whole_file(output, file))
         return fail(kPreviewCannotWrite, "cannot write " + output);
     std::printf("Preview: %s\n", output.c_str());
-    if (!key_map.bytes)
+    if (arguments.size() != 2)
         return kPreviewDone;
     file = std::vector<std::uint8_t>();  // written; its memory serves the key map's file
     return write_key_files(header_path, list_path, key_map, original);
