@@ -15,3 +15,5 @@ cd "$work"
 "$build/pixmar" -MP sample.bmp >/dev/null
 "$build/pixmar-preview" sample.bmp.h sample.bmp
 bmptopnm sample.bmp.h.preview.bmp 2>/dev/null | pamenlarge 4 | pnmtopng >"$root/doc/sample-preview.png"
+# The key map of the same conversion, enlarged the same way.
+bmptopnm sample.bmp.h.key.bmp 2>/dev/null | pamenlarge 4 | pnmtopng >"$root/doc/sample-key.png"
