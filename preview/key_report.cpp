@@ -1,7 +1,6 @@
 #include "key_report.h"
 
 #include <cstdio>
-#include <cstring>
 
 #include "pixel_pair.h"
 
@@ -52,6 +51,30 @@ void store_u32(std::uint8_t* p, std::uint32_t value)
         p[i] = std::uint8_t(value >> (8 * i));
 }
 
+// A bottom-up 8-bit bitmap: 14-byte file header, 40-byte info header, the
+// palette (blue, green, red, 0 each), rows padded to 4 bytes.
+constexpr std::uint32_t kKeyMapOffset = 14 + 40 + kPaletteSize * 4;
+std::size_t stored_row_of(std::uint32_t width) { return (std::size_t(width) + 3) / 4 * 4; }
+
+void start_key_map(KeyMap& map, std::uint32_t width, std::uint32_t height)
+{
+    map.width = width, map.height = height;
+    const std::size_t stored_row = stored_row_of(width);
+    map.file.assign(kKeyMapOffset + stored_row * height, 0);
+    std::uint8_t* p = map.file.data();
+    p[0] = 'B', p[1] = 'M';
+    store_u32(p + 2, std::uint32_t(map.file.size()));  // wraps past 4 GiB, as every 32-bit field would
+    store_u32(p + 10, kKeyMapOffset);
+    store_u32(p + 14, 40);
+    store_u32(p + 18, width);
+    store_u32(p + 22, height);
+    p[26] = 1, p[28] = 8;
+    store_u32(p + 34, std::uint32_t(stored_row * height));
+    store_u32(p + 46, kPaletteSize);
+    for (int index = 0; index < kPaletteSize; ++index)
+        palette_colour(index, p + 54 + index * 4);
+}
+
 }  // namespace
 
 bool report_key(const PixelBuffer& original, const std::vector<std::uint32_t>& words, KeyCounts& counts,
@@ -62,9 +85,7 @@ bool report_key(const PixelBuffer& original, const std::vector<std::uint32_t>& w
     if (words.size() != pairs_per_row * original.height)
         return false;
     if (map != nullptr) {
-        map->width = original.width;
-        map->height = original.height;
-        map->indices.resize(std::size_t(original.width) * original.height);
+        start_key_map(*map, original.width, original.height);
     }
     const std::size_t row_bytes = std::size_t(original.width) * 3;
     for (std::uint32_t row = 0; row < original.height; ++row) {
@@ -72,7 +93,7 @@ bool report_key(const PixelBuffer& original, const std::vector<std::uint32_t>& w
         const std::uint32_t row_from_top = original.height - 1 - row;
         const std::uint8_t* pixel = original.bytes.get() + row * row_bytes;
         const std::uint32_t* word = words.data() + std::size_t(row_from_top) * pairs_per_row;
-        std::uint8_t* out = map != nullptr ? map->indices.data() + std::size_t(row) * original.width : nullptr;
+        std::uint8_t* out = map != nullptr ? map->file.data() + kKeyMapOffset + row * stored_row_of(original.width) : nullptr;
         for (std::size_t pair = 0; pair < pairs_per_row; ++pair, pixel += 6, ++word) {
             const std::uint8_t* left = pixel;
             const std::uint8_t* right = pixel + 3;
@@ -113,30 +134,6 @@ bool report_key(const PixelBuffer& original, const std::vector<std::uint32_t>& w
     return true;
 }
 
-std::vector<std::uint8_t> encode_key_map(const KeyMap& map)
-{
-    // A bottom-up 8-bit bitmap: 14-byte file header, 40-byte info header,
-    // the palette (blue, green, red, 0 each), rows padded to 4 bytes.
-    const std::size_t stored_row = (std::size_t(map.width) + 3) / 4 * 4;
-    const std::uint32_t offset = 14 + 40 + kPaletteSize * 4;
-    std::vector<std::uint8_t> file(offset + stored_row * map.height, 0);
-    std::uint8_t* p = file.data();
-    p[0] = 'B', p[1] = 'M';
-    store_u32(p + 2, std::uint32_t(file.size()));  // wraps past 4 GiB, as every 32-bit field would
-    store_u32(p + 10, offset);
-    store_u32(p + 14, 40);
-    store_u32(p + 18, map.width);
-    store_u32(p + 22, map.height);
-    p[26] = 1, p[28] = 8;
-    store_u32(p + 34, std::uint32_t(stored_row * map.height));
-    store_u32(p + 46, kPaletteSize);
-    for (int index = 0; index < kPaletteSize; ++index)
-        palette_colour(index, p + 54 + index * 4);
-    for (std::size_t row = 0; row < map.height && map.width > 0; ++row)
-        std::memcpy(p + offset + row * stored_row, map.indices.data() + row * map.width, map.width);
-    return file;
-}
-
 std::vector<std::uint8_t> key_map_rgba(const KeyMap& map)
 {
     std::uint8_t palette[kPaletteSize][3];
@@ -145,7 +142,7 @@ std::vector<std::uint8_t> key_map_rgba(const KeyMap& map)
     std::vector<std::uint8_t> rgba(std::size_t(map.width) * map.height * 4);
     std::uint8_t* out = rgba.data();
     for (std::uint32_t row = map.height; row-- > 0;) {
-        const std::uint8_t* in = map.indices.data() + std::size_t(row) * map.width;
+        const std::uint8_t* in = map.file.data() + kKeyMapOffset + row * stored_row_of(map.width);
         for (std::uint32_t column = 0; column < map.width; ++column, out += 4) {
             const std::uint8_t* bgr = palette[in[column]];
             out[0] = bgr[2], out[1] = bgr[1], out[2] = bgr[0], out[3] = 255;

@@ -28,10 +28,11 @@ struct KeyCounts {
 
 // The key map: the original greyed, wholly pink pairs as a light
 // checkerboard, both pixels of a half-pink pair red, near-pink pixels blue
-// (over the red). One palette index a pixel, bottom row first as in a
-// PixelBuffer: a third of the bytes of a 24-bit picture to make and write.
+// (over the red). Made in place as an 8-bit bitmap file with its palette,
+// one index a pixel: a third of the bytes of a 24-bit picture to make and
+// write, and nothing to copy before writing it.
 struct KeyMap {
-    std::vector<std::uint8_t> indices;
+    std::vector<std::uint8_t> file;
     std::uint32_t width = 0, height = 0;
 };
 
@@ -41,9 +42,6 @@ struct KeyMap {
 // std::bad_alloc when the map's memory cannot be had.
 bool report_key(const PixelBuffer& original, const std::vector<std::uint32_t>& words, KeyCounts& counts,
                 KeyMap* map);
-
-// The key map as an 8-bit bitmap file with its palette.
-std::vector<std::uint8_t> encode_key_map(const KeyMap& map);
 
 // The key map as a canvas takes it: RGBA, top row first.
 std::vector<std::uint8_t> key_map_rgba(const KeyMap& map);

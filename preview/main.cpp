@@ -92,7 +92,7 @@ int write_key_files(const std::string& header_path, const std::string& list_path
                     const PixelBuffer& original)
 {
     const std::string map_path = header_path + ".key.bmp";
-    if (!write_whole_file(map_path, encode_key_map(map)))
+    if (!write_whole_file(map_path, map.file))
         return fail(kPreviewCannotWrite, "cannot write " + map_path);
     if (list_path.empty())
         return kPreviewDone;
