@@ -82,7 +82,7 @@ bool report_key(const PixelBuffer& original, const std::vector<std::uint32_t>& w
 {
     counts = KeyCounts{};
     const std::size_t pairs_per_row = original.width / 2;
-    if (words.size() != pairs_per_row * original.height)
+    if (!words.empty() && words.size() != pairs_per_row * original.height)
         return false;
     if (map != nullptr) {
         start_key_map(*map, original.width, original.height);
@@ -92,9 +92,9 @@ bool report_key(const PixelBuffer& original, const std::vector<std::uint32_t>& w
         // The buffer keeps the bottom row first; the words run top row first.
         const std::uint32_t row_from_top = original.height - 1 - row;
         const std::uint8_t* pixel = original.bytes.get() + row * row_bytes;
-        const std::uint32_t* word = words.data() + std::size_t(row_from_top) * pairs_per_row;
+        const std::uint32_t* word = words.empty() ? nullptr : words.data() + std::size_t(row_from_top) * pairs_per_row;
         std::uint8_t* out = map != nullptr ? map->file.data() + kKeyMapOffset + row * stored_row_of(original.width) : nullptr;
-        for (std::size_t pair = 0; pair < pairs_per_row; ++pair, pixel += 6, ++word) {
+        for (std::size_t pair = 0; pair < pairs_per_row; ++pair, pixel += 6, word += word != nullptr ? 1 : 0) {
             const std::uint8_t* left = pixel;
             const std::uint8_t* right = pixel + 3;
             if (out != nullptr) {
@@ -114,9 +114,9 @@ bool report_key(const PixelBuffer& original, const std::vector<std::uint32_t>& w
             if (left_pink || right_pink) {
                 ++counts.half_pairs;
                 const std::uint8_t black[3] = {0, 0, 0};
-                if (*word == (left_pink ? word_of(black, right) : word_of(left, black)))
+                if (word != nullptr && *word == (left_pink ? word_of(black, right) : word_of(left, black)))
                     ++counts.half_pairs_as_black;
-                else if (*word == word_of(left, right))
+                else if (word != nullptr && *word == word_of(left, right))
                     ++counts.half_pairs_as_pink;
                 if (out != nullptr)
                     out[pair * 2] = out[pair * 2 + 1] = kHalfPink;

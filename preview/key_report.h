@@ -37,8 +37,9 @@ struct KeyMap {
 };
 
 // Counts the kinds in `original` against `words` (top row first, width / 2 a
-// row, as a parsed header holds them) and, when `map` is given, paints the
-// key map into it. False when the words do not fit the picture. Throws
+// row, as a parsed header holds them; none to count without telling the
+// rule) and, when `map` is given, paints the key map into it. False when the
+// words do not fit the picture. Throws
 // std::bad_alloc when the map's memory cannot be had.
 bool report_key(const PixelBuffer& original, const std::vector<std::uint32_t>& words, KeyCounts& counts,
                 KeyMap* map);
