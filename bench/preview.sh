@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Wall time of pixmar-preview on the header of 4096 x 4096 pseudo-random
-# pixels, alone and with the original (side by side and PSNR), against an
-# earlier build's pixmar-preview in the same rotation.
+# pixels, alone and with the original (side by side, PSNR and the Magic Pink
+# key's report and map), against an earlier build's pixmar-preview in the
+# same rotation: against a build from before the key report, the "original"
+# row's ratio is the report's cost.
 #   bench/preview.sh OTHER_PREVIEW [RUNS]
 # Alternates the two, RUNS (15) times each, each run after a sync, prints
 # each median and this build's ratio to the other's.
@@ -31,4 +33,4 @@ for case in alone original; do
   awk -v c="$case" -v t="$(median <this.txt)" -v o="$(median <other.txt)" 'BEGIN {
     printf "%-10s %9.4f %9.4f %7.3f\n", c, t / 1e6, o / 1e6, t / o }'
 done
-rm -f this.txt other.txt big.bmp.h.preview.bmp
+rm -f this.txt other.txt big.bmp.h.preview.bmp big.bmp.h.key.bmp

@@ -10,6 +10,7 @@
 #include "exit_status.h"
 #include "file_faces.h"
 #include "header_reader.h"
+#include "key_report.h"
 #include "output_file.h"
 #include "platform.h"
 #include "preview.h"
@@ -37,15 +38,20 @@ enum PreviewStatus {
 
 const char* const kUsage =
     "Usage: pixmar-preview HEADER [ORIGINAL.bmp]\n"
+    "       pixmar-preview --key-list FILE HEADER ORIGINAL.bmp\n"
     "Decodes a header written by pixmar into HEADER.preview.bmp, the picture as\n"
     "the target shows it. With ORIGINAL.bmp the original (left) and the decoded\n"
-    "picture (right) are written side by side, and the PSNR of the decoded\n"
-    "picture against the original is printed.\n"
+    "picture (right) are written side by side, the PSNR of the decoded picture\n"
+    "against the original is printed, then a line counting the Magic Pink key's\n"
+    "wholly pink pairs, half-pink pairs and near-pink pixels, and their map is\n"
+    "written to HEADER.key.bmp. --key-list writes each half-pink pair and\n"
+    "near-pink pixel to FILE as a row,column,kind line, rows from the top.\n"
     "Exit statuses: 0 written, 1 usage, 2 header cannot be opened, 3 header empty,\n"
     "4 macros missing or inconsistent, 5 no array line, 6 malformed word or array\n"
     "not closed, 7 word count disagrees with the macros, 8 original cannot be read\n"
-    "as a 24-bit bitmap, 9 original size differs, 10 preview cannot be written,\n"
-    "11 not enough memory, 12 the picture is too large for a bitmap.\n";
+    "as a 24-bit bitmap, 9 original size differs, 10 preview, key map or key list\n"
+    "cannot be written, 11 not enough memory, 12 the picture is too large for a\n"
+    "bitmap.\n";
 
 int fail(int status, const std::string& message)
 {
@@ -81,7 +87,22 @@ bool read_original(const std::string& path, BitmapSource& source, PixelBuffer& o
     }
 }
 
-int run_preview(const std::vector<std::string>& arguments)
+// Writes the key map beside the preview and, when asked, the key list.
+int write_key_files(const std::string& header_path, const std::string& list_path, const KeyMap& map,
+                    const PixelBuffer& original)
+{
+    const std::string map_path = header_path + ".key.bmp";
+    if (!write_whole_file(map_path, map.file))
+        return fail(kPreviewCannotWrite, "cannot write " + map_path);
+    if (list_path.empty())
+        return kPreviewDone;
+    const std::string list = key_list(original);
+    if (!write_whole_file(list_path, std::vector<std::uint8_t>(list.begin(), list.end())))
+        return fail(kPreviewCannotWrite, "cannot write " + list_path);
+    return kPreviewDone;
+}
+
+int run_preview(std::vector<std::string> arguments)
 {
     if (arguments.size() == 1 && (arguments[0] == "--help" || arguments[0] == "-h")) {
         std::printf("%s", kUsage);
@@ -91,7 +112,13 @@ int run_preview(const std::vector<std::string>& arguments)
         std::printf("Pixmar Preview, Version " PIXMAR_VERSION ", (c) the Pixmar authors\n");  // in the form of pixmar's banner
         return kPreviewDone;
     }
-    if (arguments.empty() || arguments.size() > 2) {
+    std::string list_path;
+    if (arguments.size() >= 2 && arguments[0] == "--key-list") {
+        list_path = arguments[1];
+        arguments.erase(arguments.begin(), arguments.begin() + 2);
+    }
+    // The key list is made from the original, so it needs one.
+    if (arguments.empty() || arguments.size() > 2 || (!list_path.empty() && arguments.size() != 2)) {
         std::fprintf(stderr, "%s", kUsage);
         return kPreviewUsage;
     }
@@ -113,8 +140,9 @@ int run_preview(const std::vector<std::string>& arguments)
 
     const std::string output = header_path + ".preview.bmp";
     std::vector<std::uint8_t> file;
+    PixelBuffer original;
+    KeyMap key_map;
     if (arguments.size() == 2) {
-        PixelBuffer original;
         InputFile input;
         BitmapSource source = file_source(input);
         if (!read_original(arguments[1], source, original))
@@ -129,6 +157,9 @@ int run_preview(const std::vector<std::string>& arguments)
                                               std::to_string(std::uint64_t(original.width) * 2) +
                                               " pixels wide, more than a bitmap holds");
         say(standard_output(), psnr_line(measure_psnr(original, decoded)));
+        KeyCounts counts;
+        report_key(original, header.words, counts, &key_map);  // the words fit: decode_picture took them
+        say(standard_output(), key_line(counts));
         file = encode_side_by_side(original, decoded);
     } else {
         file = encode_bitmap(decoded.width, decoded.height, decoded.bytes.get());
@@ -136,7 +167,10 @@ int run_preview(const std::vector<std::string>& arguments)
     if (!write_whole_file(output, file))
         return fail(kPreviewCannotWrite, "cannot write " + output);
     std::printf("Preview: %s\n", output.c_str());
-    return kPreviewDone;
+    if (arguments.size() != 2)
+        return kPreviewDone;
+    file = std::vector<std::uint8_t>();  // written; its memory serves the key map's file
+    return write_key_files(header_path, list_path, key_map, original);
 }
 
 }  // namespace

@@ -81,6 +81,85 @@ TEST(Preview, HalfPinkPairsShowBlack)
             EXPECT_EQ(pixel_of_bitmap(preview, x, y), expected[y][x]) << x << "," << y;
 }
 
+// Rows from the top: P P | P W | W P | P n      (n: 239, 16, 239, near the key)
+//                    W P | P P | r g | b m      (r, g, b one step outside; m: 254, 0, 255)
+// The pink at column 1 and the pink pair at columns 2 and 3 of the second
+// row touch, but belong to different pairs.
+TEST(Preview, TheKeyIsCountedMappedAndListed)
+{
+    const Rgb n{239, 16, 239}, r{238, 0, 255}, g{255, 17, 255}, b{255, 0, 238}, m{254, 0, 255};
+    const Rgb rows[2][8] = {{kMagicPink, kMagicPink, kMagicPink, kWhite, kWhite, kMagicPink, kMagicPink, n},
+                            {kWhite, kMagicPink, kMagicPink, kMagicPink, r, g, b, m}};
+    ScratchFolder folder;
+    write_file(folder / "on.bmp", make_bitmap(8, 2, [&](auto x, auto y) { return rows[y][x]; }));
+    write_file(folder / "off.bmp", make_bitmap(8, 2, [&](auto x, auto y) { return rows[y][x]; }));
+    write_file(folder / "white.bmp", make_bitmap(8, 2, [](auto, auto) { return kWhite; }));
+    ASSERT_EQ(folder.run({"-MP", "on.bmp"}).status, 0);
+    ASSERT_EQ(folder.run({"off.bmp"}).status, 0);
+    ASSERT_EQ(folder.run({"-MP", "white.bmp"}).status, 0);
+    const std::string counts = "Magic Pink: 2 pairs wholly magic pink (the key colour on the target), 4 half-pink pairs "
+                               "(their pink pixel shows black with -MP, a pinkish blend without), 2 near-pink pixels "
+                               "(not the key colour, within 16 of it on every channel); ";
+    const struct {
+        std::vector<std::string> arguments;
+        std::string key_line;
+    } cases[] = {
+        {{"on.bmp.h", "on.bmp"}, counts + "the header was made with -MP\n"},
+        {{"off.bmp.h", "off.bmp"}, counts + "the header was made without -MP\n"},
+        {{"white.bmp.h", "on.bmp"}, counts + "the half-pink pairs' words match neither -MP nor its absence\n"},
+        {{"white.bmp.h", "white.bmp"},
+         "Magic Pink: 0 pairs wholly magic pink (the key colour on the target), 0 half-pink pairs (their pink pixel "
+         "shows black with -MP, a pinkish blend without), 0 near-pink pixels (not the key colour, within 16 of it on "
+         "every channel); with no half-pink pairs, whether the header was made with -MP cannot be told\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.arguments[0] + " " + c.arguments[1]);
+        const RunResult run = folder.run_program(PIXMAR_PREVIEW_EXE, c.arguments);
+        ASSERT_EQ(run.status, 0) << run.out;
+        const std::size_t second = run.out.find('\n') + 1;
+        EXPECT_EQ(run.out.substr(second), c.key_line + "Preview: " + c.arguments[0] + ".preview.bmp\n");
+    }
+
+    // Lightened grey where nothing is near the key (64 + luma / 2, luma =
+    // (77 R + 150 G + 29 B) / 256: 114 for r, 121 for g, 115 for b), a light
+    // checkerboard cell, red for both pixels of a half-pink pair, blue for a
+    // near-pink pixel.
+    const std::string map = read_file(folder / "on.bmp.h.key.bmp");
+    const Rgb grey_r{114, 114, 114}, grey_g{121, 121, 121}, grey_b{115, 115, 115};
+    const Rgb light{255, 255, 255}, red{255, 0, 0}, blue{0, 0, 255};
+    const Rgb expected[2][8] = {{light, light, red, red, red, red, red, blue},
+                                {red, red, light, light, grey_r, grey_g, grey_b, blue}};
+    for (std::uint32_t y = 0; y < 2; ++y)
+        for (std::uint32_t x = 0; x < 8; ++x)
+            EXPECT_EQ(pixel_of_bitmap(map, x, y), expected[y][x]) << x << "," << y;
+
+    ASSERT_EQ(folder.run_program(PIXMAR_PREVIEW_EXE, {"--key-list", "key list.txt", "on.bmp.h", "on.bmp"}).status, 0);
+    EXPECT_EQ(read_file(folder / "key list.txt"),
+              "0,2,half-pink\n0,5,half-pink\n0,6,half-pink\n0,7,near-pink\n1,1,half-pink\n1,7,near-pink\n");
+    std::filesystem::create_directory(folder / "blocked");
+    const struct {
+        std::vector<std::string> arguments;
+        std::string expected;
+        int status;
+    } refusals[] = {
+        {{"--key-list", "blocked", "on.bmp.h", "on.bmp"}, "pixmar-preview: cannot write blocked\n", 10},
+        {{"white.bmp.h", "white.bmp"}, "pixmar-preview: cannot write white.bmp.h.key.bmp\n", 10},
+    };
+    std::filesystem::remove(folder / "white.bmp.h.key.bmp");
+    std::filesystem::create_directory(folder / "white.bmp.h.key.bmp");
+    for (const auto& c : refusals) {
+        SCOPED_TRACE(c.arguments[0]);
+        const RunResult run = folder.run_program(PIXMAR_PREVIEW_EXE, c.arguments);
+        // The preview itself was written, and said so, before the key's files.
+        EXPECT_NE(run.out.find("Preview: "), std::string::npos) << run.out;
+        EXPECT_NE(run.out.find(c.expected), std::string::npos) << run.out;
+        EXPECT_EQ(run.status, c.status);
+    }
+    const RunResult no_original = folder.run_program(PIXMAR_PREVIEW_EXE, {"--key-list", "k.txt", "on.bmp.h"});
+    EXPECT_EQ(no_original.status, 1);
+    EXPECT_FALSE(std::filesystem::exists(folder / "k.txt"));
+}
+
 TEST(Preview, WhatIsNotAHeaderGetsItsMessageAndStatus)
 {
     const std::string good = "/*\r\n * File  : a.bmp\r\n*/\r\n#define A_WIDTH   (4)\r\n#define A_HEIGHT  (1)\r\n"

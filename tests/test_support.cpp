@@ -272,6 +272,11 @@ Rgb pixel_of_bitmap(const std::string& file, std::uint32_t x, std::uint32_t y)
                std::uint32_t(std::uint8_t(file.at(at + 2))) << 16 | std::uint32_t(std::uint8_t(file.at(at + 3))) << 24;
     };
     const std::uint32_t width = u32(kWidth), height = u32(kHeight);
+    if (std::uint8_t(file.at(kBitCount)) == 8) {  // a palette of blue, green, red, 0 after the info header
+        const std::size_t index = std::uint8_t(file.at(u32(kOffBits) + std::size_t(height - 1 - y) * ((width + 3) / 4 * 4) + x));
+        const std::size_t colour = kInfoSize + u32(kInfoSize) + index * 4;
+        return Rgb{std::uint8_t(file.at(colour + 2)), std::uint8_t(file.at(colour + 1)), std::uint8_t(file.at(colour))};
+    }
     const std::size_t at = u32(kOffBits) + std::size_t(height - 1 - y) * std::size_t(pixmar::stored_row_bytes(width)) + x * 3;
     return Rgb{std::uint8_t(file.at(at + 2)), std::uint8_t(file.at(at + 1)), std::uint8_t(file.at(at))};
 }

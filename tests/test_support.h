@@ -147,7 +147,8 @@ std::vector<std::uint8_t> attribute(const std::filesystem::path& path, const cha
 #define PIXMAR_SKIP_WITHOUT_ACL() GTEST_SKIP() << "built without libacl and libattr: ACLs and attributes are not copied"
 #endif
 
-// The pixel at column x, row y (0 at the top) of a bottom-up 24-bit bitmap file.
+// The pixel at column x, row y (0 at the top) of a bottom-up 24-bit bitmap
+// file, or of an 8-bit one through its palette.
 Rgb pixel_of_bitmap(const std::string& file, std::uint32_t x, std::uint32_t y);
 
 // What the tool prints for a bitmap that passes every header check.

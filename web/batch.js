@@ -42,6 +42,9 @@ function batchAnswer(data)
     return true;
 }
 
+// A converted file's half-pink pairs and near-pink pixels, as the worker counted them.
+const keyCounts = (row) => (row.key ? `; ${row.key}` : '');
+
 // The row of the batch's file `index`, as it stands.
 function resultRow(index)
 {
@@ -51,7 +54,7 @@ function resultRow(index)
     const name = Object.assign(document.createElement('button'), { type: 'button', textContent: row.file.name });
     name.addEventListener('click', () => showRow(index));
     cell(name);
-    cell(row.header ? `${row.name}.bmp.h, ${row.header.length.toLocaleString('en')} bytes` : '');
+    cell(row.header ? `${row.name}.bmp.h, ${row.header.length.toLocaleString('en')} bytes${keyCounts(row)}` : '');
     cell(row.last);
     const download = Object.assign(document.createElement('button'), { type: 'button', textContent: 'Download' });
     download.hidden = !row.header;
@@ -140,6 +143,7 @@ async function convertBatch(files)
             } else {
                 row.last = answer.type === 'refused' ? answer.problem : lastLine(answer.messages);
                 row.header = answer.status === 0 ? answer.header : null;
+                row.key = answer.status === 0 ? answer.key : '';
             }
             $('results').querySelector('tbody').rows[index].replaceWith(resultRow(index));
             summarise();

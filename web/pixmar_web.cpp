@@ -15,6 +15,7 @@
 #include "header_reader.h"
 #include "header_writer.h"
 #include "image_bitmap.h"
+#include "key_report.h"
 #include "preview.h"
 
 namespace {
@@ -48,6 +49,10 @@ EM_JS(void, write_header, (const char* text, double size), { Module.onHeaderBloc
 EM_JS(void, finish_header, (int complete), { Module.onHeaderFinish(complete !== 0); });
 EM_JS(void, show_pictures, (const std::uint8_t* original, const std::uint8_t* decoded, double width, double height), {
     Module.onPictures(original, decoded, width, height);
+});
+
+EM_JS(void, show_key, (const char* line, const std::uint8_t* map, const char* list, double width, double height), {
+    Module.onKey(UTF8ToString(line), map, UTF8ToString(list), width, height);
 });
 
 // The page file as the converter's source.
@@ -133,6 +138,24 @@ std::vector<std::uint8_t> rgba_rows(const PixelBuffer& picture)
     return rgba;
 }
 
+// The Magic Pink key of the last preview: its line, its map (RGBA) and its
+// list of half-pink pairs and near-pink pixels, kept as the pictures are.
+std::string shown_key_line, shown_key_list;
+std::vector<std::uint8_t> shown_key_map;
+
+// Reports the key of `original` against the header's words to Module.onKey.
+void show_key_report(const PixelBuffer& original, const std::vector<std::uint32_t>& words)
+{
+    KeyCounts counts;
+    KeyMap map;
+    if (!report_key(original, words, counts, &map))
+        return;
+    shown_key_line = key_line(counts);
+    shown_key_list = key_list(original);
+    shown_key_map = key_map_rgba(map);
+    show_key(shown_key_line.c_str(), shown_key_map.data(), shown_key_list.c_str(), map.width, map.height);
+}
+
 PixelBuffer copy_of(const PixelBuffer& pixels)
 {
     PixelBuffer copy;
@@ -215,8 +238,9 @@ EMSCRIPTEN_KEEPALIVE int pixmar_fits(const char* name, double width, double heig
 // README's recipe makes of it: the page file's PNG, GIF or BMP decoded here,
 // or, when `width` is above 0, the RGBA rows at `rgba` that the browser
 // decoded (the module's memory, released here). Each thing done to the
-// picture is a note. With `keep`, its pixels stay for the preview. Returns
-// the exit status, or -1 after refusing the image (Module.onRefused).
+// picture is a note. With `keep`, its pixels stay for the preview or a
+// batch's key counts. Returns the exit status, or -1 after refusing the
+// image (Module.onRefused).
 EMSCRIPTEN_KEEPALIVE int pixmar_convert_image(const char* name, int magic_pink, int transparent_pink, int crop,
                                               std::uint8_t* rgba, int width, int height, int keep)
 {
@@ -275,7 +299,7 @@ EMSCRIPTEN_KEEPALIVE const char* pixmar_preview(char* text, double size)
 {
     static std::string line;
     line.clear();
-    shown_original = shown_decoded = std::vector<std::uint8_t>();
+    shown_original = shown_decoded = shown_key_map = std::vector<std::uint8_t>();
     try {
         ParsedHeader parsed;
         {
@@ -289,10 +313,11 @@ EMSCRIPTEN_KEEPALIVE const char* pixmar_preview(char* text, double size)
         PixelBuffer decoded, original = std::move(kept_original);
         if (!decode_picture(parsed, decoded))
             return refuse("no memory", 0, 0), "";
-        parsed = ParsedHeader();
         if (!original.bytes && read_bitmap("", page_file, kNoMessages, original) != kExitDone)
             return "";
         line = psnr_line(measure_psnr(original, decoded));
+        show_key_report(original, parsed.words);
+        parsed = ParsedHeader();
         shown_original = rgba_rows(original);
         original = PixelBuffer();
         shown_decoded = rgba_rows(decoded);
@@ -321,6 +346,27 @@ EMSCRIPTEN_KEEPALIVE double pixmar_header_estimate(const char* name)
     return double(header_size(name, width + width % 2, height));
 }
 
+// A batch's count of the key in the image just converted (its kept pixels,
+// or else the page file read again): "N half-pink pairs, M near-pink
+// pixels"; "" when it cannot be read or memory runs out.
+EMSCRIPTEN_KEEPALIVE const char* pixmar_key_counts()
+{
+    static std::string counts_text;
+    counts_text.clear();
+    try {
+        PixelBuffer original = std::move(kept_original);
+        if (!original.bytes && read_bitmap("", page_file, kNoMessages, original) != kExitDone)
+            return "";
+        KeyCounts counts;
+        report_key(original, {}, counts, nullptr);
+        counts_text = std::to_string(counts.half_pairs) + " half-pink pairs, " + std::to_string(counts.near_pixels) +
+                      " near-pink pixels";
+    } catch (const std::bad_alloc&) {
+        return "";
+    }
+    return counts_text.c_str();
+}
+
 // Memory the worker fills for an entry that releases it.
 EMSCRIPTEN_KEEPALIVE std::uint8_t* pixmar_allocate(double size)
 {
@@ -331,6 +377,6 @@ EMSCRIPTEN_KEEPALIVE std::uint8_t* pixmar_allocate(double size)
 EMSCRIPTEN_KEEPALIVE void pixmar_forget()
 {
     kept_original = PixelBuffer();
-    shown_original = shown_decoded = std::vector<std::uint8_t>();
+    shown_original = shown_decoded = shown_key_map = std::vector<std::uint8_t>();
 }
 }

@@ -16,7 +16,8 @@
 // bytes and size), what was done to the picture, the kind of image decoded,
 // a problem the page found beside them, and how long each step took), refused (why the file was not
 // converted), cancelled, headerBlob (a single file's header as a Blob),
-// preview (the two pictures as bitmaps and the PSNR line) or previewFailed;
+// preview (the two pictures as bitmaps, the PSNR line and the key's line, map
+// and places) or previewFailed; a batch's converted also has its key counts;
 // estimated for an estimate and zipped for a zip.
 'use strict';
 
@@ -56,6 +57,7 @@ const callbacks = {
             found.header = null;
     },
     onPictures: (original, decoded, width, height) => { found.pictures = { original, decoded, width, height }; },
+    onKey: (line, map, list, width, height) => { found.key = { line, map, list, width, height }; },
 };
 const start = () => createPixmar(callbacks);
 let ready = start();
@@ -221,7 +223,7 @@ async function convert(data, post)
         status = decoded.problem ? -1
             : pixmar.ccall('pixmar_convert_image', 'number', ['string', 'number', 'number', 'number', 'number', 'number', 'number', 'number'],
                            [bitmap, data.magicPink ? 1 : 0, data.transparentPink ? 1 : 0, data.crop ? 1 : 0, decoded.at,
-                            decoded.width, decoded.height, data.preview === false ? 0 : 1]);
+                            decoded.width, decoded.height, 1]);
         const refused = decoded.problem ? decoded : found.refused && { problem: found.refused.reason, ...found.refused };
         if (status >= 0) {
             notes = [`made 24-bit from a ${kind}`, ...found.notes].map((note) => note + '\n').join('');
@@ -250,6 +252,7 @@ async function convert(data, post)
     found.header = null;
     if (data.preview === false) {
         converted.header = header;
+        converted.key = pixmar.ccall('pixmar_key_counts', 'string', [], []);
         return post(converted, [header.buffer]);
     }
     // The page shows the header's first lines at once; the Blob for Download
@@ -268,6 +271,7 @@ async function convert(data, post)
     if (at !== 0)
         pixmar.HEAPU8.set(header, at);
     found.refused = null;
+    found.key = null;
     const psnr = at === 0 ? '' : pixmar.ccall('pixmar_preview', 'string', ['number', 'number'], [at, header.length]);
     if (psnr === '') {
         post({ type: 'previewFailed', why: at === 0 || (found.refused && found.refused.reason === 'no memory')
@@ -281,5 +285,24 @@ async function convert(data, post)
         ? createImageBitmap(new ImageData(new Uint8ClampedArray(pixmar.HEAPU8.buffer, rgba, width * height * 4), width, height))
         : null);
     const pictures = [await picture(original), await picture(decoded)];
-    post({ type: 'preview', psnr: psnr.trim(), original: pictures[0], decoded: pictures[1] }, pictures[0] ? pictures : []);
+    const key = await keyOfPreview(picture);
+    post({ type: 'preview', psnr: psnr.trim(), original: pictures[0], decoded: pictures[1], ...key },
+         [...(pictures[0] ? pictures : []), ...(key.keyMap ? [key.keyMap] : [])]);
+}
+
+// The key's line, its map as a bitmap and the places of its half-pink pairs
+// and near-pink pixels (row from the top, column, 1 for half-pink), as the
+// module reported them.
+async function keyOfPreview(picture)
+{
+    if (!found.key)
+        return { key: '', keyMap: null, keySpots: new Uint32Array(0) };
+    const { line, map, list } = found.key;
+    const lines = list.split('\n').filter((entry) => entry !== '');
+    const keySpots = new Uint32Array(lines.length * 3);
+    lines.forEach((entry, i) => {
+        const [row, column, kind] = entry.split(',');
+        keySpots.set([Number(row), Number(column), kind === 'half-pink' ? 1 : 0], i * 3);
+    });
+    return { key: line.trim(), keyMap: await picture(map), keySpots };
 }

@@ -65,6 +65,19 @@ if convert -version 2>/dev/null | grep -q ImageMagick; then
   words=$(grep '^0x' "$work/sprite/sprite.bmp.h" | tr -d '\r\n')
   [ "$words" = "0x006A4CBF, 0x4C544CFF, 0x69D469EA, 0x4C6A00BF, " ] || fail "the transparency recipe gave $words"
   echo "recipe transparency: transparent pixels became magic pink, half-covered pairs black and red"
+
+  # Near-pink into the key: 239, 16, 239 (the far corner of near-pink) beside
+  # the key becomes a wholly pink pair; 230, 0, 230 (25 off on two channels)
+  # stays as it was.
+  mkdir -p "$work/near"
+  (cd "$work/near" &&
+    convert -size 4x1 xc:white -fill 'rgb(239,16,239)' -draw 'point 0,0' -fill 'rgb(255,0,255)' -draw 'point 1,0' \
+      -fill 'rgb(230,0,230)' -draw 'point 2,0' -alpha off -type TrueColor BMP3:logo.bmp &&
+    sh -c "$(line 'convert logo.bmp -fuzz')" && "$pixmar" -MP logo.bmp >/dev/null) || fail "the near-pink recipe"
+  words=$(grep '^0x' "$work/near/logo.bmp.h" | tr -d '\r\n')
+  kept=$(convert "$work/near/logo.bmp" -crop 1x1+2+0 -depth 8 txt:- | grep -o '#[0-9A-F]\{6\}' | head -n 1)
+  [ "${words%%,*}" = 0x69D469EA ] && [ "$kept" = "#E600E6" ] || fail "the near-pink recipe gave $words and $kept"
+  echo "recipe near-pink: the near-pink pixel became the key, the one further away stayed"
 else
   echo "recipe ImageMagick: skipped, ImageMagick is not installed"
 fi

@@ -188,12 +188,14 @@ const readmeLine = (start) => fs.readFileSync(process.env.README, 'utf8').split(
 // Bitmaps go through the converter as on the command line: the same header
 // and the same messages, refusals included. Names are the file's, or typed.
 const rows = [
-    { label: 'the sample, Magic Pink, a typed name', file: 'sample.bmp', source: process.env.SAMPLE, magicPink: true, name: 'hud_logo', screenshot: true },
+    { label: 'the sample, Magic Pink, a typed name', file: 'sample.bmp', source: process.env.SAMPLE, magicPink: true, name: 'hud_logo', screenshot: true,
+      key: 'Magic Pink: 192 pairs wholly magic pink', outlined: [34, 44] },
     { label: 'width 2, dropped on the page', file: 'two.bmp', bytes: () => bitmap(2, 5, noise), drop: true },
     { label: 'width 16', file: 'sixteen.bmp', bytes: () => bitmap(16, 4, noise) },
     { label: 'width 18', file: 'eighteen.bmp', bytes: () => bitmap(18, 3, noise) },
     { label: 'top-down', file: 'top_down.bmp', bytes: () => bitmap(34, 7, bars, { topDown: true }) },
-    { label: 'half-pink pairs, Magic Pink', file: 'keyed.bmp', bytes: () => bitmap(40, 9, halfPink), magicPink: true },
+    { label: 'half-pink pairs, Magic Pink', file: 'keyed.bmp', bytes: () => bitmap(40, 9, halfPink), magicPink: true, key: 'Magic Pink: ' },
+    { label: 'half-pink pairs, no Magic Pink', file: 'unkeyed.bmp', bytes: () => bitmap(40, 9, halfPink), key: 'Magic Pink: ' },
     { label: 'many colours, several blocks', file: 'noise.bmp', bytes: () => bitmap(1030, 600, noise), magicPink: true },
     { label: 'odd width', file: 'odd.bmp', bytes: () => bitmap(3, 2, noise) },
     { label: 'height 0', file: 'flat.bmp', bytes: () => bitmap(4, 0, noise) },
@@ -248,6 +250,29 @@ for (const row of rows) {
             const small = await page.$$eval('button, select, input:not([type=checkbox]), fieldset label', (controls) => controls
                 .filter((control) => !control.closest('[hidden]') && control.getBoundingClientRect().height < 32).map((control) => control.id || control.textContent));
             assert.deepStrictEqual(small, []);
+        }
+        if (row.key) {
+            // Under the pictures, the preview's own line for the key; the key map beside them, as large as the original.
+            await reached(page, 'previewed');
+            fs.writeFileSync(path.join(work, name + '.h'), expected.header);
+            const preview = spawnSync(path.join(path.dirname(process.env.PIXMAR), 'pixmar-preview'), [name + '.h', name], { cwd: work });
+            const line = preview.stdout.toString().split('\n')[1];
+            assert.ok(line.startsWith(row.key), line);
+            assert.strictEqual(await page.$eval('#key', (element) => element.textContent), line);
+            assert.deepStrictEqual(await page.$eval('#key-map', (map) => [map.closest('[hidden]') === null, map.clientWidth]),
+                                   [true, await page.$eval('#original', (original) => original.clientWidth)]);
+        }
+        if (row.outlined) {
+            // The half-pink pair at (row, column) is framed in red at the zoom shown.
+            await page.click('#outline-key');
+            const [y, x] = row.outlined;
+            const frame = await page.$eval('#key-outline', (overlay, x, y) => {
+                const step = overlay.width / document.getElementById('original').width;
+                return [...overlay.getContext('2d').getImageData(Math.floor(x * step), Math.floor(y * step), 1, 1).data];
+            }, x, y);
+            assert.deepStrictEqual(frame, [255, 0, 0, 255]);
+            await page.click('#outline-key');
+            assert.ok(await page.$eval('#key-outline', (overlay) => overlay.hidden));
         }
         if (row.screenshot && process.env.SCREENSHOT) {
             await page.select('#zoom', '4');
@@ -408,17 +433,32 @@ test('a new file clears the last result, and memory that runs out is said', asyn
 // two files that would make the same header, are listed with why.
 test('a batch of files gives one zip of their headers', async () => {
     const folder = fs.mkdtempSync(path.join(work, 'batch-'));
-    const bitmaps = { 'top.bmp': bitmap(34, 7, bars, { topDown: true }), 'wide.bmp': bitmap(1030, 6, noise),
+    const bitmaps = { 'top.bmp': bitmap(34, 7, bars, { topDown: true }), 'wide.bmp': bitmap(1030, 6, noise), 'keyed.bmp': bitmap(40, 9, halfPink),
                       'odd.bmp': bitmap(3, 2, noise), 'logo.bmp': bitmap(4, 2, bars) };
     for (const [name, bytes] of Object.entries(bitmaps))
         fs.writeFileSync(path.join(folder, name), bytes);
     for (const name of ['logo.png', 'sprite.png'])
         execFileSync('convert', ['-size', '6x4', 'xc:red', '-fill', 'blue', '-draw', 'point 1,1', path.join(folder, name)]);
-    const names = ['top.bmp', 'wide.bmp', 'odd.bmp', 'logo.bmp', 'logo.png', 'sprite.png'];
+    const names = ['top.bmp', 'wide.bmp', 'keyed.bmp', 'odd.bmp', 'logo.bmp', 'logo.png', 'sprite.png'];
     const { page, downloads } = await convertInPage(names.map((name) => path.join(folder, name)), { drop: true });
     const rows = await page.$$eval('#results tbody tr', (lines) => lines.map((line) => [line.cells[0].textContent, line.cells[2].textContent]));
     const same = 'logo.bmp and logo.png would both make logo.bmp.h: rename one.';
-    assert.deepStrictEqual(rows, [['top.bmp', 'Done.'], ['wide.bmp', 'Done.'],
+    // Each converted row counts its key: a pair of columns 2k, 2k + 1 with exactly one pink pixel.
+    let halves = 0;
+    for (let y = 0; y < 9; ++y)
+        for (let x = 0; x < 40; x += 2)
+            halves += Number((halfPink(x, y) === pink) !== (halfPink(x + 1, y) === pink));
+    // Near-pink: red and blue 239 or more, green 16 or less, and not the key itself.
+    const wide = bitmaps['wide.bmp'], stride = Math.ceil(1030 * 3 / 4) * 4;
+    let near = 0;
+    for (let y = 0; y < 6; ++y)
+        for (let at = wide.readUInt32LE(10) + y * stride, x = 0; x < 1030; ++x, at += 3)
+            near += Number(wide[at] >= 239 && wide[at + 1] <= 16 && wide[at + 2] >= 239 && !(wide[at] === 255 && wide[at + 1] === 0 && wide[at + 2] === 255));
+    const counts = await page.$$eval('#results tbody tr', (lines) => lines.map((line) => line.cells[1].textContent.split('; ')[1] || ''));
+    assert.ok(near > 0, 'the noise has near-pink pixels to count');
+    assert.deepStrictEqual(counts, ['0 half-pink pairs, 0 near-pink pixels', `0 half-pink pairs, ${near} near-pink pixels`,
+                                    `${halves} half-pink pairs, 0 near-pink pixels`, '', '', '', '0 half-pink pairs, 0 near-pink pixels']);
+    assert.deepStrictEqual(rows, [['top.bmp', 'Done.'], ['wide.bmp', 'Done.'], ['keyed.bmp', 'Done.'],
                                   ['odd.bmp', 'ERROR: Info Header error: width is not a multiple of 2 (0x3)'],
                                   ['logo.bmp', same], ['logo.png', same], ['sprite.png', 'Done.']]);
     await page.click('#download-all');
@@ -429,6 +469,7 @@ test('a batch of files gives one zip of their headers', async () => {
     const expected = {
         'top.bmp.h': commandLine(path.join(folder, 'top.bmp'), 'top.bmp').header,
         'wide.bmp.h': commandLine(path.join(folder, 'wide.bmp'), 'wide.bmp').header,
+        'keyed.bmp.h': commandLine(path.join(folder, 'keyed.bmp'), 'keyed.bmp').header,
         'sprite.bmp.h': commandLine(path.join(folder, 'sprite.png'), 'sprite.bmp', false,
                                     [readmeLine('convert logo.png -alpha').replaceAll('logo', 'sprite')]).header,
     };
