@@ -146,6 +146,11 @@ async function work(data)
 // module's memory for pixmar_convert_image; or the problem that stopped it.
 async function browserDecoded(pixmar, data, bitmap)
 {
+    // The file's own header tells its size, so that one too large is refused
+    // before the browser decodes it whole.
+    const [told, toldHeight, orientation] = pixmar.ccall('pixmar_browser_image', 'string', [], []).split(' ').map(Number);
+    if (told > 0 && !pixmar.ccall('pixmar_fits', 'number', ['string', 'number', 'number'], [bitmap, told, toldHeight]))
+        return { problem: 'too large', width: told, height: toldHeight };
     let image;
     try {
         // As stored: no colour-profile conversion.
@@ -170,7 +175,9 @@ async function browserDecoded(pixmar, data, bitmap)
     if (at === 0)
         return { problem: 'no memory' };
     pixmar.HEAPU8.set(rgba, at);
-    return { at, width, height };
+    // The browser always turns a JPEG as its EXIF orientation asks.
+    const turned = orientation > 1 ? [`shown turned as the file asks (EXIF orientation ${orientation}), as ImageMagick's -auto-orient does`] : [];
+    return { at, width, height, turned };
 }
 
 async function convert(data, post)
@@ -224,7 +231,7 @@ async function convert(data, post)
                             decoded.width, decoded.height, data.preview === false ? 0 : 1]);
         const refused = decoded.problem ? decoded : found.refused && { problem: found.refused.reason, ...found.refused };
         if (status >= 0) {
-            notes = [`made 24-bit from a ${kind}`, ...found.notes].map((note) => note + '\n').join('');
+            notes = [`made 24-bit from a ${kind}`, ...(decoded.turned || []), ...found.notes].map((note) => note + '\n').join('');
         } else if (refused.problem !== 'undecodable') {
             return post({ type: 'refused', problem: problems[refused.problem](data, kind, refused) });
         } else {

@@ -267,7 +267,28 @@ const pillow = (code) => `${pillowPython} -c 'from PIL import Image; ${code}'`;
 const sprite = 's = Image.new("RGBA", (32, 24)); [s.putpixel((x, y), ((200, 120, 40), (12, 34, 56), (250, 250, 250))[y // 8] + ((y % 8) * 32 + x,)) for x in range(32) for y in range(24)]';
 const keyed = 'python3 -c \'from PIL import Image; s = ';
 const opaque = 'python3 -c \'from PIL import Image; Image.open';
+// A GIF whose 4 x 3 first frame lies at (2, 1) on an 8 x 6 screen with background index 1.
+const framedGif = (save) => pillow('import struct; p = Image.new("P", (4, 3)); p.putpalette([10, 20, 30, 200, 100, 50, 5, 250, 9]); ' +
+    `[p.putpixel((x, y), (x + y) % 3) for x in range(4) for y in range(3)]; p.save("f.gif"${save}); b = bytearray(open("f.gif", "rb").read()); ` +
+    'i = b.index(0x2C, 13); struct.pack_into("<HH", b, 6, 8, 6); b[11] = 1; struct.pack_into("<HH", b, i + 1, 2, 1); open("image.gif", "wb").write(b)');
+// A valid RGBA PNG of `size` x `size` black pixels, quick to make: one zlib block of 64 rows repeated.
+const blackPng = (size) => pillow('import struct, zlib; ' +
+    `w = ${size}; r = bytes(1 + 4 * w); c = zlib.compressobj(9, 8, -15); b = c.compress(r * 64) + c.flush(zlib.Z_FULL_FLUSH); ` +
+    'd = b"\\x78\\xda" + b * (w // 64) + zlib.compress(r * (w % 64))[2:-4] + struct.pack(">I", (len(r) * w % 65521) << 16 | 1); ' +
+    'k = lambda t, d: struct.pack(">I", len(d)) + t + d + struct.pack(">I", zlib.crc32(t + d)); ' +
+    'open("image.png", "wb").write(b"\\x89PNG\\r\\n\\x1a\\n" + k(b"IHDR", struct.pack(">IIBBBBB", w, w, 8, 6, 0, 0, 0)) + k(b"IDAT", d) + k(b"IEND", b""))');
 const images = [
+    { label: 'a JPEG with EXIF orientation 6, turned as ImageMagick\'s -auto-orient turns it', page: 'image.jpg', source: 'image.jpg',
+      recipe: 'convert logo.png -alpha', turn: true, notes: ['shown turned as the file asks (EXIF orientation 6)'],
+      make: pillow('g = Image.linear_gradient("L").resize((120, 90)); e = Image.Exif(); e[0x0112] = 6; Image.merge("RGB", (g, g.transpose(0), g.transpose(1))).save("image.jpg", exif=e.tobytes(), quality=90)') },
+    { label: 'a JPEG whose frame header claims 20000 x 20000, refused before decoding', page: 'image.jpg',
+      make: 'convert -size 8x8 xc:red image.jpg && python3 -c \'import sys; b = bytearray(open("image.jpg", "rb").read()); i = b.index(b"\\xff\\xc0"); b[i + 5:i + 9] = bytes([78, 32, 78, 32]); open("image.jpg", "wb").write(b)\'',
+      problem: 'image.jpg is 20000 x 20000 pixels: its header would be larger than this page can hold. Convert it with the command line.' },
+    { label: 'a GIF whose first frame leaves part of its screen uncovered', page: 'image.gif', source: 'image.gif', recipe: opaque, make: framedGif('') },
+    { label: 'a GIF with transparency whose first frame leaves part of its screen uncovered, box ticked', page: 'image.gif', source: 'image.gif',
+      recipe: keyed, transparentPink: true, make: framedGif(', transparency=2') },
+    { label: 'a 17000 x 17000 RGBA PNG, too large for the page', make: blackPng(17000),
+      problem: 'image.png is 17000 x 17000 pixels: its header would be larger than this page can hold. Convert it with the command line.' },
     { label: 'every alpha level, box ticked, Magic Pink', make: pillow(`${sprite}; s.save("image.png")`), recipe: keyed,
       transparentPink: true, magicPink: true, notes: ['3 fully transparent pixels became magic pink'] },
     { label: 'every alpha level, box unticked', make: pillow(`${sprite}; s.save("image.png")`), recipe: opaque,
@@ -312,7 +333,7 @@ for (const row of images) {
         const { page, status, header, problem, notes } = await convertInPage(path.join(folder, row.page || 'image.png'), row);
         assert.strictEqual(problem, row.problem || '');
         if (row.recipe) {
-            const recipe = readmeLine(row.recipe).replace(/^python3/, pillowPython).replaceAll(/logo|sprite/g, 'image')
+            const recipe = readmeLine(row.recipe).replace(/^python3/, pillowPython).replace(row.turn ? ' -alpha' : /$^/, ' -auto-orient -alpha').replaceAll(/logo|sprite/g, 'image')
                 .replace('image.png', path.basename(source));
             const expected = commandLine(source, 'image.bmp', row.magicPink, [recipe]);
             assert.strictEqual(status, expected.messages);
