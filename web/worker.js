@@ -4,7 +4,8 @@
 // message lines, its notes and the header's blocks as it makes them.
 // Messages in:
 //   { type: 'job', run, file, name, magicPink, transparentPink, crop, asImage,
-//     preview, batch, sentAt }: one file; the jobs of a batch (batch set) come
+//     preview, batch, room, sentAt }: one file (room: the width in pixels
+//     the page has for each preview picture); the jobs of a batch (batch set) come
 //     all at once and do not cancel one another;
 //   { type: 'cancel', run }: cancels every older job;
 //   { type: 'estimate', run, files, names }: about how long the headers of
@@ -284,9 +285,14 @@ async function convert(data, post)
     // Made from the module's memory as it stands: nothing runs in the module
     // meanwhile, and each bitmap keeps a copy of its own.
     const { original, decoded, width, height } = found.pictures;
-    const picture = (rgba) => (width > 0 && height > 0
-        ? createImageBitmap(new ImageData(new Uint8ClampedArray(pixmar.HEAPU8.buffer, rgba, width * height * 4), width, height))
-        : null);
-    const pictures = [await picture(original), await picture(decoded)];
-    post({ type: 'preview', psnr: psnr.trim(), original: pictures[0], decoded: pictures[1] }, pictures[0] ? pictures : []);
+    // A picture wider than the page's room for it also comes scaled to fit
+    // there, which the page draws at once however large the image.
+    const fit = width > data.room
+        ? { resizeWidth: data.room, resizeHeight: Math.max(1, Math.round(height * data.room / width)), resizeQuality: 'medium' } : null;
+    const images = [original, decoded].map((rgba) => (width > 0 && height > 0
+        ? new ImageData(new Uint8ClampedArray(pixmar.HEAPU8.buffer, rgba, width * height * 4), width, height) : null));
+    const pictures = images[0] ? await Promise.all(images.map((image) => createImageBitmap(image))) : [null, null];
+    const fitted = images[0] && fit ? await Promise.all(images.map((image) => createImageBitmap(image, fit))) : null;
+    post({ type: 'preview', psnr: psnr.trim(), original: pictures[0], decoded: pictures[1], fit: fitted },
+         [...(pictures[0] ? pictures : []), ...(fitted || [])]);
 }

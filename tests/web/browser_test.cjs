@@ -372,15 +372,16 @@ test('an index past the palette is black, after a full palette', async () => {
 });
 
 // A large image converts and previews in the worker: the page's thread is
-// never held up for 100 ms, it shows the header's progress, and the header is
-// the command line's (for the PNG, after the README's recipe).
-for (const kind of ['bmp', 'png']) {
-    test(`a 4096 x 4096 ${kind} converts in a worker, with progress`, async () => {
+// never held up for 100 ms, it shows the header's progress, the pictures are
+// shown to fit, and the header is the command line's (for the PNG, after the
+// README's recipe).
+for (const [kind, size] of [['bmp', 4096], ['png', 8000]]) {
+    test(`a ${size} x ${size} ${kind} converts in a worker, with progress`, async () => {
         const file = path.join(work, `large.${kind}`);
         if (kind === 'bmp')
-            fs.writeFileSync(file, bitmap(4096, 4096, noise));
+            fs.writeFileSync(file, bitmap(size, size, noise));
         else
-            execFileSync('convert', ['-size', '4096x4096', 'gradient:red-blue', '-depth', '8', file]);
+            execFileSync('convert', ['-size', `${size}x${size}`, 'gradient:red-blue', '-depth', '8', file]);
         const expected = commandLine(file, 'large.bmp', true, kind === 'png' ? [readmeLine('convert logo.png -alpha').replaceAll('logo', 'large')] : []);
         const seen = [];
         const { page, status, header } = await convertInPage(file, {
@@ -391,6 +392,7 @@ for (const kind of ['bmp', 'png']) {
         assert.ok(header.equals(expected.header));
         assert.ok(seen.some((value) => value > 0 && value < 1), `the progress bar showed only ${[...new Set(seen)]}`);
         await reached(page, 'previewed');
+        assert.strictEqual(await page.$eval('#zoom', (zoom) => zoom.value), 'fit');
         const longest = Math.max(0, ...await page.evaluate(() => window.longTasks));
         assert.ok(longest <= 100, `the page's thread was held up for ${longest} ms`);
         await page.close();
