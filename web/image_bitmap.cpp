@@ -122,6 +122,48 @@ void fill_uncovered_screen(const std::uint8_t* gif, std::size_t size, DecodedIma
 
 }  // namespace
 
+namespace {
+
+std::uint32_t crc32(const std::uint8_t* bytes, std::size_t size)
+{
+    std::uint32_t crc = 0xFFFFFFFF;
+    for (std::size_t at = 0; at < size; ++at) {
+        crc ^= bytes[at];
+        for (int bit = 0; bit < 8; ++bit)
+            crc = crc >> 1 ^ (0xEDB88320 & (0 - (crc & 1)));
+    }
+    return ~crc;
+}
+
+// A PNG's integrity as Pillow judges it: every chunk whole, and those before
+// the image data with their CRCs right (Pillow checks no later ones).
+// Sets `needs_end` for a file that stops after a whole chunk without an
+// IEND, which Pillow reads and the decoder does not.
+bool png_whole(const std::uint8_t* bytes, std::size_t size, bool& needs_end)
+{
+    needs_end = false;
+    const auto big32 = [&](std::size_t at) {
+        return std::uint32_t(bytes[at]) << 24 | std::uint32_t(bytes[at + 1]) << 16 | std::uint32_t(bytes[at + 2]) << 8 | bytes[at + 3];
+    };
+    bool image_data = false;
+    std::size_t at = 8;
+    while (at + 12 <= size) {
+        const std::uint64_t length = big32(at);
+        if (at + 12 + length > size)
+            return false;
+        image_data = image_data || std::memcmp(bytes + at + 4, "IDAT", 4) == 0;
+        if (!image_data && crc32(bytes + at + 4, std::size_t(length) + 4) != big32(at + 8 + std::size_t(length)))
+            return false;
+        if (std::memcmp(bytes + at + 4, "IEND", 4) == 0)
+            return true;
+        at += 12 + std::size_t(length);
+    }
+    needs_end = at == size;
+    return at == size;
+}
+
+}  // namespace
+
 ImageResult decode_image(const std::uint8_t* bytes, std::size_t size, DecodedImage& image)
 {
     if (is_sixteen_bit_png(bytes, size))
@@ -129,6 +171,18 @@ ImageResult decode_image(const std::uint8_t* bytes, std::size_t size, DecodedIma
     const ImageResult problem = bitmap_problem(bytes, size, size);
     if (problem != ImageResult::made)
         return problem;
+    std::vector<std::uint8_t> ended;
+    bool needs_end = false;
+    if (size >= 8 && std::memcmp(bytes, "\x89PNG\r\n\x1a\n", 8) == 0) {
+        if (!png_whole(bytes, size, needs_end))
+            return ImageResult::cannot_decode;
+        if (needs_end) {
+            static const std::uint8_t end[12] = {0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82};
+            ended.assign(bytes, bytes + size);
+            ended.insert(ended.end(), end, end + sizeof end);
+            bytes = ended.data(), size = ended.size();
+        }
+    }
     int x = 0, y = 0, channels = 0;
     image.rgba.reset(size <= INT32_MAX ? stbi_load_from_memory(bytes, int(size), &x, &y, &channels, 4) : nullptr);
     if (!image.rgba) {

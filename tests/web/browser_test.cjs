@@ -321,8 +321,13 @@ const images = [
       make: 'convert -size 63x48 xc:red -fill blue -draw "point 62,0" image.png' },
     { label: 'a PNG of 16 bits a sample', make: pillow('Image.new("I;16", (4, 2), 1000).save("image.png")'),
       problem: 'image.png: a PNG of 16 bits a sample, which the page does not take: save it with 8 bits a sample (the README\'s recipes do).' },
-    { label: 'a damaged PNG', make: 'convert -size 8x8 xc:red image.png && head -c 60 image.png > cut.png && mv cut.png image.png',
+    { label: 'a PNG cut short', make: 'convert -size 64x48 gradient:red-blue -depth 8 image.png && head -c 125 image.png > cut.png && mv cut.png image.png',
       problem: 'image.png: a PNG image that cannot be decoded: damaged or unsupported.' },
+    { label: 'a PNG with a wrong CRC before its image data, refused as Pillow refuses it',
+      make: pillow('i = Image.new("RGB", (4, 2), (9, 8, 7)); i.save("image.png"); b = bytearray(open("image.png", "rb").read()); b[29] ^= 1; open("image.png", "wb").write(b)'),
+      problem: 'image.png: a PNG image that cannot be decoded: damaged or unsupported.' },
+    { label: 'a PNG without IEND, read as Pillow reads it', source: 'whole.png', recipe: opaque,
+      make: pillow('Image.linear_gradient("L").resize((8, 6)).convert("RGB").save("whole.png")') + ' && head -c -12 whole.png > image.png' },
 ];
 
 for (const row of images) {
