@@ -277,12 +277,15 @@ const blackPng = (size) => pillow('import struct, zlib; ' +
     'd = b"\\x78\\xda" + b * (w // 64) + zlib.compress(r * (w % 64))[2:-4] + struct.pack(">I", (len(r) * w % 65521) << 16 | 1); ' +
     'k = lambda t, d: struct.pack(">I", len(d)) + t + d + struct.pack(">I", zlib.crc32(t + d)); ' +
     'open("image.png", "wb").write(b"\\x89PNG\\r\\n\\x1a\\n" + k(b"IHDR", struct.pack(">IIBBBBB", w, w, 8, 6, 0, 0, 0)) + k(b"IDAT", d) + k(b"IEND", b""))');
+// An 8 x 8 JPEG whose frame header claims 20000 x 20000 pixels.
+const hugeJpeg = 'convert -size 8x8 xc:red image.jpg && python3 -c \'b = bytearray(open("image.jpg", "rb").read()); i = b.index(b"\\xff\\xc0"); ' +
+                 'b[i + 5:i + 9] = bytes([78, 32, 78, 32]); open("image.jpg", "wb").write(b)\'';
 const images = [
     { label: 'a JPEG with EXIF orientation 6, turned as ImageMagick\'s -auto-orient turns it', page: 'image.jpg', source: 'image.jpg',
       recipe: 'convert logo.png -alpha', turn: true, notes: ['shown turned as the file asks (EXIF orientation 6)'],
       make: pillow('g = Image.linear_gradient("L").resize((120, 90)); e = Image.Exif(); e[0x0112] = 6; Image.merge("RGB", (g, g.transpose(0), g.transpose(1))).save("image.jpg", exif=e.tobytes(), quality=90)') },
     { label: 'a JPEG whose frame header claims 20000 x 20000, refused before decoding', page: 'image.jpg',
-      make: 'convert -size 8x8 xc:red image.jpg && python3 -c \'import sys; b = bytearray(open("image.jpg", "rb").read()); i = b.index(b"\\xff\\xc0"); b[i + 5:i + 9] = bytes([78, 32, 78, 32]); open("image.jpg", "wb").write(b)\'',
+      make: hugeJpeg,
       problem: 'image.jpg is 20000 x 20000 pixels: its header would be larger than this page can hold. Convert it with the command line.' },
     { label: 'a GIF whose first frame leaves part of its screen uncovered', page: 'image.gif', source: 'image.gif', recipe: opaque, make: framedGif('') },
     { label: 'a GIF with transparency whose first frame leaves part of its screen uncovered, box ticked', page: 'image.gif', source: 'image.gif',
@@ -516,5 +519,10 @@ test('a batch can be cancelled, and one too large is refused', async () => {
     await (await page.$('#image')).uploadFile(path.join(folder, 'huge.bmp'), files[0]);
     await page.waitForFunction(() => document.getElementById('problem').textContent !== '', { timeout: 60000, polling: 50 });
     assert.match(await page.$eval('#problem', (element) => element.textContent), /^These 2 files would make about 2,338 MiB of headers, more than the page can hold/);
+    // A JPEG's size is read from its frame header.
+    execFileSync('sh', ['-c', hugeJpeg], { cwd: folder });
+    await page.$eval('#problem', (element) => { element.textContent = ''; });
+    await (await page.$('#image')).uploadFile(path.join(folder, 'image.jpg'), files[0]);
+    await page.waitForFunction(() => /^These 2 files would make about 2,3\d\d MiB/.test(document.getElementById('problem').textContent), { timeout: 60000, polling: 50 });
     await page.close();
 });
