@@ -11,7 +11,8 @@
 //   { type: 'estimate', run, files, names }: about how long the headers of
 //     a batch's files are, in all;
 //   { type: 'zip', run, entries }: the headers of a batch in one zip.
-// A newer job cancels an older one at its next step. Messages out, each with
+// A newer single file's job cancels an older one at its next step, and goes
+// before the batch's jobs still waiting; a cancel cancels every older job. Messages out, each with
 // its job's run: progress (a step and how far it has got), converted (the
 // run's lines, its status, the header (a batch's whole, a single file's first
 // bytes and size), what was done to the picture, the kind of image decoded,
@@ -22,7 +23,8 @@
 'use strict';
 
 let job = null;     // the job being worked on
-let latest = 0;     // the newest job asked for
+let latest = 0;     // the newest single file's job asked for
+let cancelled = 0;  // every job older than this one is cancelled
 let found = null;   // what the module has handed back for the job in hand
 
 // What the module calls back while it works on a job.
@@ -86,16 +88,32 @@ const yieldTurn = () => new Promise((resolve) => {
 });
 
 onmessage = ({ data }) => {
-    if (data.type === 'zip' || data.type === 'estimate') {
-        queue = queue.then(() => (data.type === 'zip' ? zip(data) : estimate(data)));
-        return;
-    }
-    if (!data.batch)
+    if (data.type === 'cancel')
+        cancelled = data.run;
+    else if (data.type === 'job' && !data.batch)
         latest = data.run;
-    if (data.type === 'job')
-        queue = queue.then(() => work(data));
+    if (data.type === 'zip' || data.type === 'estimate')
+        enqueue(() => (data.type === 'zip' ? zip(data) : estimate(data)), false);
+    else if (data.type === 'job')
+        enqueue(() => work(data), !data.batch);
 };
-let queue = Promise.resolve();
+
+// The tasks waiting, worked on one at a time: a single file's job first.
+const pending = [];
+let working = false;
+async function enqueue(task, first)
+{
+    if (first)
+        pending.unshift(task);
+    else
+        pending.push(task);
+    if (working)
+        return;
+    working = true;
+    while (pending.length > 0)
+        await pending.shift()();
+    working = false;
+}
 
 // The headers of a batch in one zip, each entry under its header's name.
 function zip(data)
@@ -193,7 +211,7 @@ async function convert(data, post)
         stepStart = end;
     };
     const pixmar = await ready;
-    const stale = () => data.run < latest;
+    const stale = () => data.run < cancelled || (!data.batch && data.run < latest);
     await yieldTurn();
     if (stale())
         return post({ type: 'cancelled' });

@@ -498,8 +498,9 @@ test('a batch of 200 gives its counts first, and a refused row opens', async () 
     await page.close();
 });
 
-// A batch can be cancelled: what was converted stays, the rest is listed as
-// not converted. One whose headers would pass what the page holds is refused
+// A row opened while its batch works is shown at once, before the batch's
+// waiting jobs, which go on. A batch can be cancelled: what was converted
+// stays, the rest is listed as not converted. One whose headers would pass what the page holds is refused
 // before any work.
 test('a batch can be cancelled, and one too large is refused', async () => {
     const folder = fs.mkdtempSync(path.join(work, 'cancel-'));
@@ -509,6 +510,10 @@ test('a batch can be cancelled, and one too large is refused', async () => {
     const page = (await convertInPage(files[0])).page;
     await (await page.$('#image')).uploadFile(...files);
     await page.waitForSelector('#cancel:not([hidden])');
+    await page.click('#results tbody tr:first-child button');
+    await reached(page, 'previewed');
+    assert.match(await page.$eval('#summary', (element) => element.textContent), /to go\.$/);
+    assert.strictEqual(await page.$eval('#status', (element) => element.textContent), commandLine(files[0], 'a0.bmp').messages);
     await page.click('#cancel');
     await reached(page, 'done');
     const said = await page.$$eval('#results tbody tr', (lines) => lines.map((line) => line.cells[2].textContent));
