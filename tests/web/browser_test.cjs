@@ -280,6 +280,11 @@ const blackPng = (size) => pillow('import struct, zlib; ' +
 // An 8 x 8 JPEG whose frame header claims 20000 x 20000 pixels.
 const hugeJpeg = 'convert -size 8x8 xc:red image.jpg && python3 -c \'b = bytearray(open("image.jpg", "rb").read()); i = b.index(b"\\xff\\xc0"); ' +
                  'b[i + 5:i + 9] = bytes([78, 32, 78, 32]); open("image.jpg", "wb").write(b)\'';
+// The image `s` of `rows` rows that `image` makes, saved by Pillow as up.bmp and stored top-down
+// (rows of `row` bytes) as image.bmp.
+const topDown = (image, row, rows = 3) => pillow(`import struct; ${image}; s.save("up.bmp"); b = bytearray(open("up.bmp", "rb").read()); ` +
+    `o = struct.unpack_from("<I", b, 10)[0]; b[o:] = b"".join(b[o + ${row} * r:o + ${row} * r + ${row}] for r in range(${rows} - 1, -1, -1)); ` +
+    `struct.pack_into("<i", b, 22, -${rows}); open("image.bmp", "wb").write(b)`);
 const images = [
     { label: 'a JPEG with EXIF orientation 6, turned as ImageMagick\'s -auto-orient turns it', page: 'image.jpg', source: 'image.jpg',
       recipe: 'convert logo.png -alpha', turn: true, notes: ['shown turned as the file asks (EXIF orientation 6)'],
@@ -303,7 +308,11 @@ const images = [
     { label: 'a 16-bit BMP, as ImageMagick reads it', page: 'image.bmp', source: 'image.bmp', recipe: 'convert logo.png -alpha',
       make: 'convert -size 30x20 gradient:red-blue -define bmp:subtype=RGB565 image.bmp' },
     { label: 'a top-down 8-bit BMP', page: 'image.bmp', source: 'image.bmp', recipe: opaque,
-      make: pillow('import struct; s = Image.new("P", (8, 3)); s.putpalette([(i * 7) % 256 for i in range(768)]); [s.putpixel((x, y), 9 * y + x) for x in range(8) for y in range(3)]; s.save("up.bmp"); b = bytearray(open("up.bmp", "rb").read()); o = struct.unpack_from("<I", b, 10)[0]; b[o:] = b"".join(b[o + 8 * r:o + 8 * r + 8] for r in (2, 1, 0)); struct.pack_into("<i", b, 22, -3); open("image.bmp", "wb").write(b)') },
+      make: topDown('s = Image.new("P", (8, 3)); s.putpalette([(i * 7) % 256 for i in range(768)]); [s.putpixel((x, y), 9 * y + x) for x in range(8) for y in range(3)]', 8) },
+    { label: 'a top-down 32-bit BMP', page: 'image.bmp', source: 'image.bmp', recipe: opaque,
+      make: topDown('s = Image.new("RGBA", (8, 3)); [s.putpixel((x, y), (30 * x, 80 * y, 200, 40 * x)) for x in range(8) for y in range(3)]', 32) },
+    { label: 'a top-down odd-width 24-bit BMP, converted as an image', page: 'image.bmp', asImage: true, recipe: 'convert logo.png \\( +clone',
+      make: topDown('s = Image.new("RGB", (7, 48)); [s.putpixel((x, y), (30 * x, 5 * y, 200)) for x in range(7) for y in range(48)]', 24, 48) + ' && convert up.bmp image.png' },
     { label: 'a GIF with transparency, box unticked', page: 'image.gif', notes: ['4 fully transparent pixels became black: the GIF decoder keeps no colour for them'],
       make: pillow('s = Image.new("P", (4, 4)); s.putpalette([250, 10, 10, 10, 250, 10]); [s.putpixel((x, y), int(x == y)) for x in range(4) for y in range(4)]; s.save("image.gif", transparency=1)') },
     { label: 'an 8-bit BMP cut short, refused as pixmar refuses it', page: 'image.bmp',
