@@ -15,9 +15,15 @@ set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
 set(CPACK_STRIP_FILES ON)
 
+# The documents the README links to, beside it wherever it is installed.
+set(PIXMAR_USER_DOCS ${PROJECT_SOURCE_DIR}/doc/build-integration.md ${PROJECT_SOURCE_DIR}/doc/header-format.md
+    ${PROJECT_SOURCE_DIR}/doc/web.md ${PROJECT_SOURCE_DIR}/doc/reliability.md ${PROJECT_SOURCE_DIR}/doc/sample-preview.png
+    ${PROJECT_SOURCE_DIR}/doc/browser-page.png ${PROJECT_SOURCE_DIR}/doc/browser-batch.png)
+
 if(WIN32)
   install(TARGETS pixmar pixmar-preview RUNTIME DESTINATION .)
   install(FILES README.md LICENSE DESTINATION .)
+  install(FILES ${PIXMAR_USER_DOCS} DESTINATION doc)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_FILE_NAME "pixmar-${PROJECT_VERSION}-win64")
 else()
@@ -56,6 +62,7 @@ else()
   install(FILES ${PROJECT_BINARY_DIR}/gzipped/changelog.gz DESTINATION ${doc_dir}
     RENAME changelog.Debian.gz)
   install(FILES packaging/copyright README.md DESTINATION ${doc_dir})
+  install(FILES ${PIXMAR_USER_DOCS} DESTINATION ${doc_dir}/doc)
   # The page, where one was built with emcmake (web/CMakeLists.txt).
   if(PIXMAR_WEB_PAGE)
     install(FILES "${PIXMAR_WEB_PAGE}" DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/pixmar/web)

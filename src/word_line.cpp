@@ -5,28 +5,30 @@
 // the widest one the processor runs, asking it through the compiler's
 // __builtin_cpu_supports.
 //
-// A vector line splits its sixteen pixels' 48 bytes into blue, green and
-// red, and encodes them a group at a time (as many pixels as the vector has
-// 32-bit lanes): each pixel's luma, Cb and Cr in a 32-bit lane, then each
-// pair's word in a 64-bit lane, packed to 32 bits. The words' hex digits
-// come from a table look-up of their nibbles, and byte shuffles lay them out
-// with "0x" and ", ", four words in three 16-byte stores.
+// A vector line takes its sixteen pixels' 48 bytes a group at a time (as
+// many pixels as the vector has 32-bit lanes), each pixel's components
+// shuffled into the 16-bit halves of its lane, so that 16-bit multiply-adds
+// give the numerators of its luma, Cb and Cr; then each pair's word in a
+// 64-bit lane. The words' hex digits come from a table look-up of their
+// nibbles, and byte shuffles lay them out with "0x" and ", ", four words
+// in each 48 bytes.
 //
 // Why the division is exact. Each numerator n is a whole number from 0 to
 // below 2^23: luma's n < 255001 with d = 1000; Cb's and Cr's numerators
 // shifted right by 5 (floor(n / 32) < 798438, since 100000 = 32 x 3125) with
-// d = 3125. The quotient q = floor(n / d) is taken as (n + 0.5) x r
-// rounded down, r = float(1 / d): n and n + 0.5 are exact in a float, and two
-// roundings follow, that of r and that of the product, each relative and at
-// most 2^-24. The result lies within 2 x 2^-24 x 256 = 3.1e-5 of
-// (n + 0.5) / d, a value below 256 that lies at least 0.5 / d from every
-// whole number; with d at most 3125, 0.5 / d = 1.6e-4 > 3.1e-5, so
-// rounding down gives q exactly. The tests check all 2^24 colours against the
-// scalar arithmetic.
+// d = 3125. (n + 0.5) / d is q + f, q = floor(n / d), with f at least
+// 0.5 / d >= 1.6e-4 from 0 and from 1. The formatter computes
+// n x r + (r / 2 - 0.5), r = float(1 / d), in floats: n is exact, and the
+// roundings (of r, of r / 2 - 0.5, of the product, of the sum) are each
+// within 2^-24 x 256 = 1.5e-5 here, 4.6e-5 in all. The result lies within
+// that of q + f - 0.5, so rounding it to the nearest whole number gives q
+// exactly. The tests check all 2^24 colours against the scalar arithmetic.
 #include "word_line.h"
 
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
+#include <utility>
 
 #include "magic_pink.h"
 #include "pixel_pair.h"
@@ -70,59 +72,94 @@ namespace {
 namespace hn = hwy::HWY_NAMESPACE;
 
 using Pixels32 = hn::CappedTag<std::int32_t, kPixelsPerLine>;  // a pixel a lane
-using Pixels8 = hn::Rebind<std::uint8_t, Pixels32>;             // one component of each
-using Pairs64 = hn::Repartition<std::uint64_t, Pixels32>;        // a pair a lane
+using Pixels16 = hn::Repartition<std::int16_t, Pixels32>;       // its two 16-bit halves
+using Pixels8 = hn::Repartition<std::uint8_t, Pixels32>;        // its four bytes
+using Pairs64 = hn::Repartition<std::uint64_t, Pixels32>;       // a pair a lane
 using V32 = hn::Vec<Pixels32>;
 using V8 = hn::Vec<Pixels8>;
 using V64 = hn::Vec<Pairs64>;
 
-// floor(n / d) for 0 <= n < 2^23, as the opening block argues. The product
-// q + f (f at least 1.3e-4 from 0 and from 1) less 0.5 is exact from q = 1
-// on, and within 2^-25 below; adding 1.5 x 2^23, where floats are whole
-// numbers, rounds that to q: the sum's bits, less those of 1.5 x 2^23, are
-// q. (A conversion instruction would truncate, but Highway's conversion
-// also mends overflow, which costs more here.)
-V32 divide(V32 numerator, float reciprocal)
+// The weights as the 16-bit multiply-adds take them: each 32-bit constant is
+// a pair (high, low) of signed 16-bit weights for a pixel's lane of two
+// 16-bit components. Weights above 32767 are split: Cb's numerator is even,
+// so half of it is computed (25000 B - 8437 R - 16563 G + 6400000, shifted
+// right by 4 where the whole one would be by 5); Cr takes 25000 R twice and
+// G times (-20935, -20934) from the lane (G, G).
+constexpr std::int32_t weight_pair(int high, int low)
+{
+    return std::int32_t(std::uint32_t(std::uint16_t(high)) << 16 | std::uint16_t(low));
+}
+// Applied to the lanes (R, B), (0, G) and (G, G).
+constexpr std::int32_t kLumaRedBlue = weight_pair(299, 114), kLumaGreen = weight_pair(0, 587);
+constexpr std::int32_t kCbHalfRedBlue = weight_pair(-8437, 25000), kCbHalfGreen = weight_pair(0, -16563);
+constexpr std::int32_t kCrRedBlue = weight_pair(25000, -8131), kCrRedAgain = weight_pair(25000, 0);
+constexpr std::int32_t kCrGreenGreen = weight_pair(-20934, -20935);
+constexpr std::int32_t kCbHalfOffset = 6400000, kCrOffset = 12800000;
+
+// A group of pixels, each lane's two 16-bit halves holding the components
+// its weights apply to.
+struct PixelLanes {
+    V32 blue_red, green, green_green;  // (R, B), (0, G) and (G, G)
+};
+
+// Each lane's (low x low + high x high) summed over the terms, plus offset.
+HWY_INLINE V32 multiply_add(std::initializer_list<std::pair<V32, std::int32_t>> terms, std::int32_t offset)
+{
+    const Pixels32 d;
+    const Pixels16 d16;
+    V32 sum = hn::Set(d, offset), odd = hn::Zero(d);
+    for (const auto& [lanes, weights] : terms)
+        sum = hn::ReorderWidenMulAccumulate(d, hn::BitCast(d16, lanes), hn::BitCast(d16, hn::Set(d, weights)), sum, odd);
+    return hn::RearrangeToOddPlusEven(sum, odd);
+}
+
+// floor(n / d) for 0 <= n < 2^23, as the opening block argues, in the low
+// 8 bits of each lane; the bits above hold 0x4B4000, which the caller
+// shifts or blends away. Adding 1.5 x 2^23, where floats are whole numbers,
+// rounds to the nearest one, whose low bits are then q. (A conversion
+// instruction would round too, but Highway's conversion also mends
+// overflow, which costs more here.)
+HWY_INLINE V32 biased_quotient(V32 numerator, float reciprocal)
 {
     const hn::Rebind<float, Pixels32> f;
-    const auto quotient = hn::Mul(hn::Add(hn::ConvertTo(f, numerator), hn::Set(f, 0.5f)), hn::Set(f, reciprocal));
-    const auto whole = hn::Add(hn::Sub(quotient, hn::Set(f, 0.5f)), hn::Set(f, 12582912.0f));
-    return hn::Sub(hn::BitCast(Pixels32(), whole), hn::Set(Pixels32(), 0x4B40'0000));
+    const auto less_half = hn::MulAdd(hn::ConvertTo(f, numerator), hn::Set(f, reciprocal), hn::Set(f, reciprocal / 2 - 0.5f));
+    return hn::BitCast(Pixels32(), hn::Add(less_half, hn::Set(f, 12582912.0f)));
 }
 
-V32 weighted(V32 red, std::int32_t r, V32 green, std::int32_t g, V32 blue, std::int32_t b, std::int32_t offset)
+// The words of the group's pairs, each in the low half of its 64-bit lane
+// (the high half is left over): the integers of encode_pixel_pair.
+HWY_INLINE V64 pair_words(const PixelLanes& pixels)
 {
-    const Pixels32 d;
-    return hn::Add(hn::Add(hn::Mul(red, hn::Set(d, r)), hn::Mul(green, hn::Set(d, g))),
-                   hn::Add(hn::Mul(blue, hn::Set(d, b)), hn::Set(d, offset)));
-}
-
-// The words of the group's pairs, each in the low half of its lane: the
-// integers of encode_pixel_pair.
-V64 pair_words(V8 blue8, V8 green8, V8 red8)
-{
-    const Pixels32 d;
     const Pairs64 d64;
-    const V32 blue = hn::PromoteTo(d, blue8), green = hn::PromoteTo(d, green8), red = hn::PromoteTo(d, red8);
-    const V32 luma = divide(weighted(red, 299, green, 587, blue, 114, 0), 1.0f / 1000);
-    const V32 cb = divide(hn::ShiftRight<5>(weighted(red, -16874, green, -33126, blue, 50000, 12800000)), 1.0f / 3125);
-    const V32 cr = divide(hn::ShiftRight<5>(weighted(red, 50000, green, -41869, blue, -8131, 12800000)), 1.0f / 3125);
-    // A lane holds the left pixel low and the right one high. Shifted by 24
-    // each way, the left luma lands in bits 24-31 and the right one in 8-15.
-    const V64 y = hn::BitCast(d64, luma);
-    const V64 lumas = hn::And(hn::Or(hn::ShiftLeft<24>(y), hn::ShiftRight<24>(y)), hn::Set(d64, 0xFFFF'FFFFu));
-    // Cb in the high and Cr in the low half of each pixel's 32 bits: one
+    const hn::Repartition<std::uint16_t, Pixels32> d16;
+    const V32 luma =
+        biased_quotient(multiply_add({{pixels.blue_red, kLumaRedBlue}, {pixels.green, kLumaGreen}}, 0), 1.0f / 1000);
+    const V32 cb = biased_quotient(
+        hn::ShiftRight<4>(multiply_add({{pixels.blue_red, kCbHalfRedBlue}, {pixels.green, kCbHalfGreen}}, kCbHalfOffset)),
+        1.0f / 3125);
+    const V32 cr = biased_quotient(hn::ShiftRight<5>(multiply_add({{pixels.blue_red, kCrRedBlue},
+                                                                   {pixels.blue_red, kCrRedAgain},
+                                                                   {pixels.green_green, kCrGreenGreen}},
+                                                                  kCrOffset)),
+                                   1.0f / 3125);
+    // A 64-bit lane holds the left pixel low and the right one high. Each
+    // luma shifted to the top of its 32 bits, the right one then comes down
+    // by 48 to bits 8-15, below the left one in bits 24-31.
+    const V64 y = hn::BitCast(d64, hn::ShiftLeft<24>(luma));
+    const V64 lumas = hn::Or(y, hn::ShiftRight<48>(y));
+    // Cb in the high and Cr in the low 16 bits of each pixel's 32: one
     // addition sums both over the pair (at most 510, so the halves stay
-    // apart), one shift halves both.
-    const V64 c = hn::BitCast(d64, hn::Or(hn::ShiftLeft<16>(cb), cr));
-    const V64 chroma = hn::And(hn::ShiftRight<1>(hn::Add(c, hn::ShiftRight<32>(c))), hn::Set(d64, 0x00FF'00FFu));
+    // apart), one 16-bit shift halves both.
+    const V64 c = hn::BitCast(d64, hn::OddEven(hn::BitCast(d16, hn::ShiftLeft<16>(cb)), hn::BitCast(d16, cr)));
+    const V64 chroma = hn::BitCast(d64, hn::ShiftRight<1>(hn::BitCast(d16, hn::Add(c, hn::ShiftRight<32>(c)))));
     return hn::Or(lumas, chroma);
 }
 
-// bytes[from[i]] for each byte, 0 where from[i] is 0x80. Highway 1.0.3 looks
-// bytes up one at a time on WebAssembly (for engines before V8's fix of
-// 2021), which made the page's formatting seven times slower; the
-// instruction itself serves every engine the page supports.
+// bytes[from[i]] for each byte, 0 where from[i] is 0x80; within each 16
+// bytes, on every target. Highway 1.0.3 looks bytes up one at a time on
+// WebAssembly (for engines before V8's fix of 2021), which made the page's
+// formatting seven times slower; the instruction itself serves every engine
+// the page supports.
 template <class V>
 V lookup_bytes(V bytes, V from)
 {
@@ -133,49 +170,88 @@ V lookup_bytes(V bytes, V from)
 #endif
 }
 
-// For each component (blue, green, red) and each 16 bytes of a line's 48,
-// where in those 16 bytes each pixel's component lies.
-struct ComponentLayout {
-    std::uint8_t from[3][3][16];  // [component][16 bytes][pixel]; 0x80: not there
+// A line's sixteen pixels lie in four blocks of four pixels, 12 bytes each.
+// Block k is loaded as the 16 bytes from min(12 k, 32), which stay within the
+// line's 48 bytes; a vector takes as many blocks as it has 16-byte parts.
+constexpr std::size_t kBlocksPerLine = kPixelsPerLine / 4;
+constexpr std::size_t block_offset(std::size_t block) { return block * 12 < 32 ? block * 12 : 32; }
+
+template <class D>
+hn::Vec<D> load_blocks(D d, const std::uint8_t* pixels, std::size_t first_block)
+{
+    if constexpr (hn::MaxLanes(D()) <= 16) {
+        return hn::LoadU(d, pixels + block_offset(first_block));
+    } else {
+        const hn::Half<D> half;
+        return hn::Combine(d, load_blocks(half, pixels, first_block + hn::MaxLanes(half) / 16),
+                           load_blocks(half, pixels, first_block));
+    }
+}
+
+// For each block, where in its 16 loaded bytes each lane's bytes come from:
+// (B, 0, R, 0), (G, 0, 0, 0) and (G, 0, G, 0); 0x80: a zero byte.
+struct LaneLayout {
+    std::uint8_t blue_red[kBlocksPerLine][16], green[kBlocksPerLine][16], green_green[kBlocksPerLine][16];
 };
 
-constexpr ComponentLayout component_layout()
+constexpr LaneLayout lane_layout()
 {
-    ComponentLayout layout{};
-    for (int component = 0; component < 3; ++component)
-        for (int part = 0; part < 3; ++part)
-            for (int pixel = 0; pixel < 16; ++pixel) {
-                const int at = 3 * pixel + component - 16 * part;
-                layout.from[component][part][pixel] = at >= 0 && at < 16 ? std::uint8_t(at) : 0x80;
+    LaneLayout layout{};
+    for (std::size_t block = 0; block < kBlocksPerLine; ++block)
+        for (int pixel = 0; pixel < 4; ++pixel) {
+            const int at = int(block * 12 - block_offset(block)) + 3 * pixel, lane = 4 * pixel;
+            const std::uint8_t blue = std::uint8_t(at), green = std::uint8_t(at + 1), red = std::uint8_t(at + 2);
+            const std::uint8_t none = 0x80;
+            const std::uint8_t blue_red[4] = {blue, none, red, none}, green_only[4] = {green, none, none, none},
+                               green_green[4] = {green, none, green, none};
+            for (int byte = 0; byte < 4; ++byte) {
+                layout.blue_red[block][lane + byte] = blue_red[byte];
+                layout.green[block][lane + byte] = green_only[byte];
+                layout.green_green[block][lane + byte] = green_green[byte];
             }
+        }
     return layout;
 }
-alignas(16) constexpr ComponentLayout kComponentLayout = component_layout();
+alignas(64) constexpr LaneLayout kLaneLayout = lane_layout();
 
-// One component of the line's sixteen pixels, from its three 16-byte parts.
-hn::Vec<hn::Full128<std::uint8_t>> component_of(const hn::Vec<hn::Full128<std::uint8_t>> (&parts)[3], int component)
+// The pixels of the line's group that starts at `first_block`.
+PixelLanes pixel_lanes(const std::uint8_t* pixels, std::size_t first_block)
 {
-    const hn::Full128<std::uint8_t> d;
-    const auto& from = kComponentLayout.from[component];
-    return hn::Or(hn::Or(lookup_bytes(parts[0], hn::Load(d, from[0])), lookup_bytes(parts[1], hn::Load(d, from[1]))),
-                  lookup_bytes(parts[2], hn::Load(d, from[2])));
+    const Pixels8 d8;
+    const Pixels32 d;
+    const V8 bytes = load_blocks(d8, pixels, first_block);
+    const auto lanes = [&](const std::uint8_t (&from)[kBlocksPerLine][16]) {
+        return hn::BitCast(d, lookup_bytes(bytes, hn::Load(d8, from[first_block])));
+    };
+    return PixelLanes{lanes(kLaneLayout.blue_red), lanes(kLaneLayout.green), lanes(kLaneLayout.green_green)};
 }
 
-// Where each of the 48 bytes of four words' text comes from: a word's
-// high or low nibbles (its bytes little-endian, so its last byte first), or
-// the frame "0x" and ", ".
+// True when a pixel of the group is magic pink: (R, B) both 255, G zero.
+bool has_magic_pink(const PixelLanes& pixels)
+{
+    const Pixels32 d;
+    return !hn::AllFalse(d, hn::And(hn::Eq(pixels.blue_red, hn::Set(d, 0x00FF'00FF)), hn::Eq(pixels.green, hn::Zero(d))));
+}
+
+// The text of a vector of words, "0xHHHHHHHH, " each, four words (48
+// bytes) from each 16-byte part. Each word byte's two nibbles are
+// interleaved into digit order, words 0 and 1 of each part in `first` and
+// 2 and 3 in `second` (bytes little-endian, so a word's last byte first).
+// This layout says where each of the 48 bytes comes from: `first`,
+// `second`, or the frame "0x" and ", ".
 struct TextLayout {
-    std::uint8_t from_high[3][16], from_low[3][16], frame[3][16];  // 0x80: none
+    std::uint8_t from_first[3][16], from_second[3][16], frame[3][16];  // 0x80: none
 };
 
 constexpr TextLayout text_layout()
 {
     TextLayout layout{};
     for (int at = 0; at < 48; ++at) {
-        const int place = at % 12, digit = place - 2, byte = at / 12 * 4 + 3 - digit / 2;
+        const int place = at % 12, word = at / 12, digit = place - 2;
         const bool is_digit = place >= 2 && place < 10;
-        layout.from_high[at / 16][at % 16] = is_digit && digit % 2 == 0 ? std::uint8_t(byte) : 0x80;
-        layout.from_low[at / 16][at % 16] = is_digit && digit % 2 == 1 ? std::uint8_t(byte) : 0x80;
+        const std::uint8_t from = std::uint8_t(2 * (4 * (word % 2) + 3 - digit / 2) + digit % 2);
+        layout.from_first[at / 16][at % 16] = is_digit && word < 2 ? from : 0x80;
+        layout.from_second[at / 16][at % 16] = is_digit && word >= 2 ? from : 0x80;
         layout.frame[at / 16][at % 16] = place == 0 ? '0' : place == 1 ? 'x' : place == 10 ? ',' : place == 11 ? ' ' : 0;
     }
     return layout;
@@ -184,28 +260,35 @@ alignas(16) constexpr TextLayout kTextLayout = text_layout();
 alignas(16) constexpr std::uint8_t kHexDigits[16] = {'0', '1', '2', '3', '4', '5', '6', '7',
                                                      '8', '9', 'A', 'B', 'C', 'D', 'E', 'F'};
 
-// Writes "0xHHHHHHHH, " for four words, in three 16-byte stores.
-void write_four_words(const std::uint32_t* words, char* out)
-{
-    const hn::Full128<std::uint8_t> d;
-    const auto bytes = hn::BitCast(d, hn::LoadU(hn::Full128<std::uint32_t>(), words));
-    const auto hex = hn::Load(d, kHexDigits), nibble = hn::Set(d, 0x0F);
-    const auto shifted = hn::BitCast(d, hn::ShiftRight<4>(hn::BitCast(hn::Full128<std::uint16_t>(), bytes)));
-    const auto high = lookup_bytes(hex, hn::And(shifted, nibble));
-    const auto low = lookup_bytes(hex, hn::And(bytes, nibble));
-    for (int part = 0; part < 3; ++part) {
-        const auto text = hn::Or(hn::Or(lookup_bytes(high, hn::Load(d, kTextLayout.from_high[part])),
-                                        lookup_bytes(low, hn::Load(d, kTextLayout.from_low[part]))),
-                                 hn::Load(d, kTextLayout.frame[part]));
-        hn::StoreU(text, d, reinterpret_cast<std::uint8_t*>(out) + 16 * part);
-    }
-}
-
+// Writes the text of the vector's words: 48 bytes for each 16-byte part,
+// in 16-byte stores, or for 32-byte vectors in 32-byte ones, their halves
+// regrouped so that the text runs in the words' order.
 template <class D>
-bool has_magic_pink(D d, hn::Vec<D> blue, hn::Vec<D> green, hn::Vec<D> red)
+void write_words(D d8, hn::Vec<D> bytes, char* out)
 {
-    const hn::Vec<D> full = hn::Set(d, 0xFF);
-    return !hn::AllFalse(d, hn::Eq(hn::Or(hn::Or(hn::Xor(blue, full), hn::Xor(red, full)), green), hn::Zero(d)));
+    const auto table = [&](const std::uint8_t (&from)[16]) { return hn::LoadDup128(d8, from); };
+    const hn::Repartition<std::uint16_t, D> d16;
+    const auto nibble = hn::Set(d8, 0x0F), hex = table(kHexDigits);
+    const auto high = hn::And(hn::BitCast(d8, hn::ShiftRight<4>(hn::BitCast(d16, bytes))), nibble);
+    const auto low = hn::And(bytes, nibble);
+    const auto first = lookup_bytes(hex, hn::InterleaveLower(d8, high, low));
+    const auto second = lookup_bytes(hex, hn::InterleaveUpper(d8, high, low));
+    hn::Vec<D> parts[3];
+    for (int part = 0; part < 3; ++part)
+        parts[part] = hn::Or(hn::Or(lookup_bytes(first, table(kTextLayout.from_first[part])),
+                                    lookup_bytes(second, table(kTextLayout.from_second[part]))),
+                             table(kTextLayout.frame[part]));
+    auto* const text = reinterpret_cast<std::uint8_t*>(out);
+    if constexpr (hn::MaxLanes(D()) == 16) {
+        for (int part = 0; part < 3; ++part)
+            hn::StoreU(parts[part], d8, text + 16 * part);
+    } else {
+        static_assert(hn::MaxLanes(D()) == 32, "formatters are built for 16- and 32-byte vectors");
+        // Lower halves hold words 0-3 (bytes 0-47), upper halves 4-7 (48-95).
+        hn::StoreU(hn::ConcatLowerLower(d8, parts[1], parts[0]), d8, text);
+        hn::StoreU(hn::ConcatUpperLower(d8, parts[0], parts[2]), d8, text + 32);
+        hn::StoreU(hn::ConcatUpperUpper(d8, parts[2], parts[1]), d8, text + 64);
+    }
 }
 
 }  // namespace
@@ -220,33 +303,24 @@ char* format_word_line(std::uint8_t* pixels, std::uint32_t pairs, bool magic_pin
     // stops at each 4 KiB boundary, so without this hint a large image waits
     // on memory for a good part of its formatting. A hint never faults.
     hwy::Prefetch(pixels + 1024);
-    // The line's 48 bytes are split into its components in one go, then
-    // taken a group of pixels at a time.
-    const hn::Full128<std::uint8_t> line;
-    hn::Vec<decltype(line)> parts[3] = {hn::LoadU(line, pixels), hn::LoadU(line, pixels + 16),
-                                        hn::LoadU(line, pixels + 32)};
-    // The rule runs only where a pixel is magic pink, which is rare.
-    if (magic_pink && has_magic_pink(line, component_of(parts, 0), component_of(parts, 1), component_of(parts, 2))) {
-        apply_magic_pink_rule_to_pairs(pixels, kPixelsPerLine / 2);
-        for (int part = 0; part < 3; ++part)
-            parts[part] = hn::LoadU(line, pixels + 16 * part);
+    constexpr std::size_t kBlocksPerGroup = hn::MaxLanes(Pixels8()) / 16;
+    constexpr std::size_t kGroups = kBlocksPerLine / kBlocksPerGroup;
+    // Pairs of groups give vectors of words in order, each word from the
+    // low half of its 64-bit lane.
+    const hn::Repartition<std::uint32_t, Pairs64> d32;
+    for (std::size_t group = 0; group < kGroups; group += 2) {
+        const std::size_t block = group * kBlocksPerGroup;
+        PixelLanes left = pixel_lanes(pixels, block), right = pixel_lanes(pixels, block + kBlocksPerGroup);
+        // The rule, which acts on each pair alone, runs only where a pixel
+        // is magic pink, which is rare.
+        if (magic_pink && (has_magic_pink(left) || has_magic_pink(right))) {
+            apply_magic_pink_rule_to_pairs(pixels + 12 * block, std::uint32_t(4 * kBlocksPerGroup));
+            left = pixel_lanes(pixels, block);
+            right = pixel_lanes(pixels, block + kBlocksPerGroup);
+        }
+        const auto words = hn::ConcatEven(d32, hn::BitCast(d32, pair_words(right)), hn::BitCast(d32, pair_words(left)));
+        write_words(Pixels8(), hn::BitCast(Pixels8(), words), out + 12 * 2 * block);
     }
-    const auto blue = component_of(parts, 0), green = component_of(parts, 1), red = component_of(parts, 2);
-    alignas(16) std::uint8_t components[3][kPixelsPerLine];
-    hn::Store(blue, line, components[0]);
-    hn::Store(green, line, components[1]);
-    hn::Store(red, line, components[2]);
-    const Pixels8 d8;
-    const std::size_t group = hn::Lanes(d8);
-    const hn::Rebind<std::uint32_t, Pairs64> d32;
-    std::uint32_t words[kPixelsPerLine / 2];
-    for (std::size_t first = 0; first < kPixelsPerLine; first += group) {
-        const V64 pair_lanes = pair_words(hn::LoadU(d8, components[0] + first), hn::LoadU(d8, components[1] + first),
-                                          hn::LoadU(d8, components[2] + first));
-        hn::StoreU(hn::TruncateTo(d32, pair_lanes), d32, words + first / 2);
-    }
-    write_four_words(words, out);
-    write_four_words(words + 4, out + 48);
     std::memcpy(out + 96, "\r\n", 2);
     return out + 98;
 }

@@ -19,7 +19,7 @@ dpkg-deb -c "$deb" >"$work/deb.txt"
 tar -tzf "$tgz" >"$work/tgz.txt"
 
 for file in bin/pixmar bin/pixmar-preview share/man/man1/pixmar.1.gz share/man/man1/pixmar-preview.1.gz \
-  share/doc/pixmar/copyright share/doc/pixmar/changelog.Debian.gz lib/cmake/Pixmar/PixmarConfig.cmake \
+  share/doc/pixmar/copyright share/doc/pixmar/changelog.Debian.gz share/doc/pixmar/doc/web.md lib/cmake/Pixmar/PixmarConfig.cmake \
   lib/cmake/Pixmar/PixmarConfigVersion.cmake lib/cmake/Pixmar/PixmarTargets.cmake \
   lib/cmake/Pixmar/PixmarBitmapHeader.cmake; do
   grep -q "\./usr/$file\$" "$work/deb.txt" || { cat "$work/deb.txt"; fail "usr/$file missing from the .deb"; }

@@ -1,9 +1,10 @@
 #!/usr/bin/env sh
-# Runs what the README tells users to write, taken from the README itself:
-# the recipes for saving bitmaps (each whose tool is installed), the C code
-# that unpacks words and shares a header between source files, and the Make
-# rule, which must leave nothing behind when a conversion fails. The table of
-# refusals is the page's (web/refusals.md), line for line.
+# Runs what the README and the documents beside it (doc/*.md) tell users to
+# write, taken from them as written: the recipes for saving bitmaps (each
+# whose tool is installed), the C code that unpacks words and shares a header
+# between source files, the Make rule, which must leave nothing behind when a
+# conversion fails, and the Meson recipe. The README's table of refusals is
+# the page's (web/refusals.md), line for line.
 #   readme_test.sh README PIXMAR SAMPLE_BMP
 set -eu
 readme=$1 pixmar=$2 sample=$3
@@ -11,16 +12,18 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "FAILED: $*"; exit 1; }
 
-# The code block of the README whose first line starts with $1.
+# Every document a user reads, the README first.
+documents() { cat "$readme" "$(dirname "$readme")"/doc/*.md; }
+# The code block of the documents whose first line starts with $1.
 block() {
-  awk -v first="$1" '
+  documents | awk -v first="$1" '
     /^```/ { if (inside) exit; fence = 1; next }
     fence && index($0, first) == 1 { inside = 1 }
     { fence = 0 }
-    inside { print }' "$readme"
+    inside { print }'
 }
-# The one line of the README that starts with $1.
-line() { grep -m 1 "^$1" "$readme" || fail "the README has no line starting with: $1"; }
+# The one line of the documents that starts with $1.
+line() { documents | grep -m 1 "^$1" || fail "the documents have no line starting with: $1"; }
 
 # --- The table of refusals: the page shows its rows, so it is kept once.
 awk '/^### What the refusals mean/ { inside = 1; next } inside && /^\|/ { print; table = 1; next } table { exit }' "$readme" |
