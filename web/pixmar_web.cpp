@@ -315,14 +315,20 @@ EMSCRIPTEN_KEEPALIVE const char* pixmar_preview(char* text, double size)
 // WebP's size; 0 when they do not tell.
 EMSCRIPTEN_KEEPALIVE double pixmar_header_estimate(const char* name)
 {
-    const std::vector<std::uint8_t> head = page_file_head(kBrowserImageHead);
+    std::vector<std::uint8_t> head = page_file_head(65536);
     std::uint32_t width = 0, height = 0;
     BrowserImage browser;
+    // Most files tell their size early; a JPEG may have a colour profile first.
+    bool browser_told = browser_image_size(head.data(), head.size(), browser);
+    if (!browser_told && head.size() == 65536 && head[0] == 0xFF && head[1] == 0xD8) {
+        head = page_file_head(kBrowserImageHead);
+        browser_told = browser_image_size(head.data(), head.size(), browser);
+    }
     if (head.size() >= kFileHeaderSize + kInfoHeaderSize && decode_file_header(head.data()).bfType == kBitmapType) {
         const InfoHeader info = decode_info_header(head.data() + kFileHeaderSize);
         width = std::uint32_t(info.biWidth < 0 ? -std::int64_t(info.biWidth) : info.biWidth);
         height = std::uint32_t(info.biHeight < 0 ? -std::int64_t(info.biHeight) : info.biHeight);
-    } else if (browser_image_size(head.data(), head.size(), browser)) {
+    } else if (browser_told) {
         width = browser.width, height = browser.height;
     } else if (!image_size(head.data(), head.size(), width, height)) {
         return 0;
