@@ -89,7 +89,8 @@ function summarise()
 
 async function convertBatch(files)
 {
-    ++run;
+    // What the worker still has to do for an older choice goes.
+    worker.postMessage({ type: 'cancel', run: ++run });
     const begun = performance.now();
     clearResult();
     // Working from the start: the estimate of a batch of hundreds takes a while.
@@ -147,6 +148,9 @@ async function convertBatch(files)
             }
             $('results').querySelector('tbody').rows[index].replaceWith(resultRow(index));
             summarise();
+            // A row opened meanwhile had the bar for its own job.
+            show($('working'), true);
+            show($('cancel'), true);
             $('progress').value = ++done / jobs.length;
             $('step').textContent = `converting ${Math.min(done + 1, jobs.length)} of ${jobs.length}…`;
         });

@@ -22,6 +22,16 @@ namespace pixmar {
 bool image_size(const std::uint8_t* bytes, std::size_t size, std::uint32_t& width, std::uint32_t& height)
 {
     int x = 0, y = 0, channels = 0;
+    // The decoder tells no size of a PNG past its own 1 GiB limit, which the
+    // file's IHDR still tells: such an image is one too large, not damaged.
+    const auto big32 = [&](std::size_t at) {
+        return std::uint32_t(bytes[at]) << 24 | std::uint32_t(bytes[at + 1]) << 16 | std::uint32_t(bytes[at + 2]) << 8 | bytes[at + 3];
+    };
+    if (size >= 24 && std::memcmp(bytes, "\x89PNG\r\n\x1a\n", 8) == 0 && std::memcmp(bytes + 12, "IHDR", 4) == 0 &&
+        big32(16) > 0 && big32(16) <= INT32_MAX && big32(20) > 0 && big32(20) <= INT32_MAX) {
+        width = big32(16), height = big32(20);
+        return true;
+    }
     if (size > INT32_MAX || !stbi_info_from_memory(bytes, int(size), &x, &y, &channels) || x <= 0 || y == 0 ||
         y == INT32_MIN)
         return false;
@@ -66,6 +76,94 @@ bool is_sixteen_bit_png(const std::uint8_t* bytes, std::size_t size)
     return size <= INT32_MAX && stbi_is_16_bit_from_memory(bytes, int(size));
 }
 
+namespace {
+
+// Gives the part of a GIF's screen that its first frame leaves uncovered
+// what Pillow gives it: the frame's transparent index where it has one
+// (fully transparent, black as the decoder leaves such pixels), or else the
+// global palette's first colour; the decoder fills it from the background
+// index instead.
+void fill_uncovered_screen(const std::uint8_t* gif, std::size_t size, DecodedImage& image)
+{
+    if (size < 13)
+        return;
+    const auto u16 = [&](std::size_t at) { return std::uint32_t(gif[at]) | std::uint32_t(gif[at + 1]) << 8; };
+    const std::size_t palette = gif[10] & 0x80 ? std::size_t(3) << ((gif[10] & 7) + 1) : 0;
+    std::uint8_t fill[4] = {0, 0, 0, 255};
+    if (palette > 0 && size >= 13 + 3)
+        std::memcpy(fill, gif + 13, 3);
+    bool transparent = false;
+    std::size_t at = 13 + palette;
+    // Extensions up to the first image descriptor; a graphic control one says
+    // whether the frame has a transparent index.
+    while (at + 1 < size && gif[at] == 0x21) {
+        const std::uint8_t label = gif[at + 1];
+        at += 2;
+        if (label == 0xF9 && at + 2 < size && gif[at] >= 1)
+            transparent = (gif[at + 1] & 1) != 0;
+        while (at < size && gif[at] != 0)
+            at += std::size_t(gif[at]) + 1;
+        ++at;
+    }
+    if (at + 9 > size || gif[at] != 0x2C)
+        return;
+    const std::uint32_t left = u16(at + 1), top = u16(at + 3);
+    const std::uint64_t right = std::uint64_t(left) + u16(at + 5), bottom = std::uint64_t(top) + u16(at + 7);
+    if (transparent)
+        std::memset(fill, 0, sizeof fill);
+    for (std::uint32_t y = 0; y < image.height; ++y) {
+        for (std::uint32_t x = 0; x < image.width; ++x) {
+            if (x >= left && x < right && y >= top && y < bottom)
+                continue;
+            std::memcpy(image.rgba.get() + (std::size_t(y) * image.width + x) * 4, fill, 4);
+        }
+    }
+}
+
+}  // namespace
+
+namespace {
+
+std::uint32_t crc32(const std::uint8_t* bytes, std::size_t size)
+{
+    std::uint32_t crc = 0xFFFFFFFF;
+    for (std::size_t at = 0; at < size; ++at) {
+        crc ^= bytes[at];
+        for (int bit = 0; bit < 8; ++bit)
+            crc = crc >> 1 ^ (0xEDB88320 & (0 - (crc & 1)));
+    }
+    return ~crc;
+}
+
+// A PNG's integrity as Pillow judges it: every chunk whole, and those before
+// the image data with their CRCs right (Pillow checks no later ones).
+// Sets `needs_end` for a file that stops after a whole chunk without an
+// IEND, which Pillow reads and the decoder does not.
+bool png_whole(const std::uint8_t* bytes, std::size_t size, bool& needs_end)
+{
+    needs_end = false;
+    const auto big32 = [&](std::size_t at) {
+        return std::uint32_t(bytes[at]) << 24 | std::uint32_t(bytes[at + 1]) << 16 | std::uint32_t(bytes[at + 2]) << 8 | bytes[at + 3];
+    };
+    bool image_data = false;
+    std::size_t at = 8;
+    while (at + 12 <= size) {
+        const std::uint64_t length = big32(at);
+        if (at + 12 + length > size)
+            return false;
+        image_data = image_data || std::memcmp(bytes + at + 4, "IDAT", 4) == 0;
+        if (!image_data && crc32(bytes + at + 4, std::size_t(length) + 4) != big32(at + 8 + std::size_t(length)))
+            return false;
+        if (std::memcmp(bytes + at + 4, "IEND", 4) == 0)
+            return true;
+        at += 12 + std::size_t(length);
+    }
+    needs_end = at == size;
+    return at == size;
+}
+
+}  // namespace
+
 ImageResult decode_image(const std::uint8_t* bytes, std::size_t size, DecodedImage& image)
 {
     if (is_sixteen_bit_png(bytes, size))
@@ -73,11 +171,24 @@ ImageResult decode_image(const std::uint8_t* bytes, std::size_t size, DecodedIma
     const ImageResult problem = bitmap_problem(bytes, size, size);
     if (problem != ImageResult::made)
         return problem;
+    std::vector<std::uint8_t> ended;
+    bool needs_end = false;
+    if (size >= 8 && std::memcmp(bytes, "\x89PNG\r\n\x1a\n", 8) == 0) {
+        if (!png_whole(bytes, size, needs_end))
+            return ImageResult::cannot_decode;
+        if (needs_end) {
+            static const std::uint8_t end[12] = {0, 0, 0, 0, 'I', 'E', 'N', 'D', 0xAE, 0x42, 0x60, 0x82};
+            ended.assign(bytes, bytes + size);
+            ended.insert(ended.end(), end, end + sizeof end);
+            bytes = ended.data(), size = ended.size();
+        }
+    }
     int x = 0, y = 0, channels = 0;
     image.rgba.reset(size <= INT32_MAX ? stbi_load_from_memory(bytes, int(size), &x, &y, &channels, 4) : nullptr);
     if (!image.rgba) {
         const std::string reason = stbi_failure_reason() ? stbi_failure_reason() : "";
-        return reason == "Out of memory" ? ImageResult::no_memory : ImageResult::cannot_decode;
+        return reason == "Out of memory" || reason == "Image too large to decode" ? ImageResult::no_memory
+                                                                                 : ImageResult::cannot_decode;
     }
     image.width = std::uint32_t(x), image.height = std::uint32_t(y);
     // Pillow reads the fourth byte of a 32-bit bitmap without bit fields as
@@ -86,6 +197,8 @@ ImageResult decode_image(const std::uint8_t* bytes, std::size_t size, DecodedIma
                    decode_info_header(bytes + kFileHeaderSize).biBitCount == 32 &&
                    decode_info_header(bytes + kFileHeaderSize).biCompression == 0;
     image.transparent_black = size >= 4 && std::memcmp(bytes, "GIF8", 4) == 0;
+    if (image.transparent_black)
+        fill_uncovered_screen(bytes, size, image);
     image.sixteen_bit_bitmap = is_bitmap(bytes, size) && size >= kFileHeaderSize + kInfoHeaderSize &&
                                decode_info_header(bytes + kFileHeaderSize).biBitCount == 16;
     return ImageResult::made;

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "browser_image.h"
 #include "converter.h"
 #include "header_reader.h"
 #include "header_writer.h"
@@ -107,6 +108,10 @@ bool fits_page(const std::string& path, std::uint32_t width, std::uint32_t heigh
     return header_size(path, width, height) < (std::uint64_t(1) << 31) &&
            std::uint64_t(width) * height * 12 <= std::uint64_t(7) << 29;
 }
+
+// How much of a JPEG or WebP is read for its size: enough for the EXIF
+// block and a colour profile before its frame header.
+constexpr std::size_t kBrowserImageHead = std::size_t(1) << 18;
 
 // The page file's first `size` bytes, or fewer when it is shorter.
 std::vector<std::uint8_t> page_file_head(std::size_t size)
@@ -269,7 +274,8 @@ EMSCRIPTEN_KEEPALIVE int pixmar_convert_image(const char* name, int magic_pink, 
             return refuse(problem == ImageResult::os2_bitmap ? "OS/2 bitmap" : "undecodable", 0, 0), -1;
         if (!image_size(file.data(), file.size(), wide, high))
             return refuse("undecodable", 0, 0), -1;
-        if (!fits_page(name, wide, high))
+        // The decoder keeps an image's rows in buffers of at most 1 GiB, 4 bytes a pixel.
+        if (!fits_page(name, wide, high) || std::uint64_t(wide) * high * 4 > (std::uint64_t(1) << 30))
             return refuse("too large", wide, high), -1;
         DecodedImage decoded;
         const ImageResult result = decode_image(file.data(), file.size(), decoded);
@@ -330,16 +336,25 @@ EMSCRIPTEN_KEEPALIVE const char* pixmar_preview(char* text, double size)
 }
 
 // The length of the header the page file makes under `name`, as far as its
-// first bytes tell: from a bitmap's records, or a PNG's or GIF's size; 0
-// when they do not tell (JPEG, WebP, anything else).
+// first bytes tell: from a bitmap's records, or a PNG's, GIF's, JPEG's or
+// WebP's size; 0 when they do not tell.
 EMSCRIPTEN_KEEPALIVE double pixmar_header_estimate(const char* name)
 {
-    const std::vector<std::uint8_t> head = page_file_head(65536);
+    std::vector<std::uint8_t> head = page_file_head(65536);
     std::uint32_t width = 0, height = 0;
+    BrowserImage browser;
+    // Most files tell their size early; a JPEG may have a colour profile first.
+    bool browser_told = browser_image_size(head.data(), head.size(), browser);
+    if (!browser_told && head.size() == 65536 && head[0] == 0xFF && head[1] == 0xD8) {
+        head = page_file_head(kBrowserImageHead);
+        browser_told = browser_image_size(head.data(), head.size(), browser);
+    }
     if (head.size() >= kFileHeaderSize + kInfoHeaderSize && decode_file_header(head.data()).bfType == kBitmapType) {
         const InfoHeader info = decode_info_header(head.data() + kFileHeaderSize);
         width = std::uint32_t(info.biWidth < 0 ? -std::int64_t(info.biWidth) : info.biWidth);
         height = std::uint32_t(info.biHeight < 0 ? -std::int64_t(info.biHeight) : info.biHeight);
+    } else if (browser_told) {
+        width = browser.width, height = browser.height;
     } else if (!image_size(head.data(), head.size(), width, height)) {
         return 0;
     }
@@ -365,6 +380,20 @@ EMSCRIPTEN_KEEPALIVE const char* pixmar_key_counts()
         return "";
     }
     return counts_text.c_str();
+}
+
+// What a JPEG's or WebP's first bytes tell of it: "width height
+// orientation", the size as the browser will give it (turned as its EXIF
+// orientation asks); "" when they do not tell.
+EMSCRIPTEN_KEEPALIVE const char* pixmar_browser_image()
+{
+    static std::string told;
+    const std::vector<std::uint8_t> head = page_file_head(kBrowserImageHead);
+    BrowserImage image;
+    told = browser_image_size(head.data(), head.size(), image)
+        ? std::to_string(image.width) + " " + std::to_string(image.height) + " " + std::to_string(image.orientation)
+        : "";
+    return told.c_str();
 }
 
 // Memory the worker fills for an entry that releases it.

@@ -4,13 +4,15 @@
 // message lines, its notes and the header's blocks as it makes them.
 // Messages in:
 //   { type: 'job', run, file, name, magicPink, transparentPink, crop, asImage,
-//     preview, batch, sentAt }: one file; the jobs of a batch (batch set) come
+//     preview, batch, room, sentAt }: one file (room: the width in pixels
+//     the page has for each preview picture); the jobs of a batch (batch set) come
 //     all at once and do not cancel one another;
 //   { type: 'cancel', run }: cancels every older job;
 //   { type: 'estimate', run, files, names }: about how long the headers of
 //     a batch's files are, in all;
 //   { type: 'zip', run, entries }: the headers of a batch in one zip.
-// A newer job cancels an older one at its next step. Messages out, each with
+// A newer single file's job cancels an older one at its next step, and goes
+// before the batch's jobs still waiting; a cancel cancels every older job. Messages out, each with
 // its job's run: progress (a step and how far it has got), converted (the
 // run's lines, its status, the header (a batch's whole, a single file's first
 // bytes and size), what was done to the picture, the kind of image decoded,
@@ -22,7 +24,8 @@
 'use strict';
 
 let job = null;     // the job being worked on
-let latest = 0;     // the newest job asked for
+let latest = 0;     // the newest single file's job asked for
+let cancelled = 0;  // every job older than this one is cancelled
 let found = null;   // what the module has handed back for the job in hand
 
 // What the module calls back while it works on a job.
@@ -87,16 +90,32 @@ const yieldTurn = () => new Promise((resolve) => {
 });
 
 onmessage = ({ data }) => {
-    if (data.type === 'zip' || data.type === 'estimate') {
-        queue = queue.then(() => (data.type === 'zip' ? zip(data) : estimate(data)));
-        return;
-    }
-    if (!data.batch)
+    if (data.type === 'cancel')
+        cancelled = data.run;
+    else if (data.type === 'job' && !data.batch)
         latest = data.run;
-    if (data.type === 'job')
-        queue = queue.then(() => work(data));
+    if (data.type === 'zip' || data.type === 'estimate')
+        enqueue(() => (data.type === 'zip' ? zip(data) : estimate(data)), false);
+    else if (data.type === 'job')
+        enqueue(() => work(data), !data.batch);
 };
-let queue = Promise.resolve();
+
+// The tasks waiting, worked on one at a time: a single file's job first.
+const pending = [];
+let working = false;
+async function enqueue(task, first)
+{
+    if (first)
+        pending.unshift(task);
+    else
+        pending.push(task);
+    if (working)
+        return;
+    working = true;
+    while (pending.length > 0)
+        await pending.shift()();
+    working = false;
+}
 
 // The headers of a batch in one zip, each entry under its header's name.
 function zip(data)
@@ -148,6 +167,11 @@ async function work(data)
 // module's memory for pixmar_convert_image; or the problem that stopped it.
 async function browserDecoded(pixmar, data, bitmap)
 {
+    // The file's own header tells its size, so that one too large is refused
+    // before the browser decodes it whole.
+    const [told, toldHeight, orientation] = pixmar.ccall('pixmar_browser_image', 'string', [], []).split(' ').map(Number);
+    if (told > 0 && !pixmar.ccall('pixmar_fits', 'number', ['string', 'number', 'number'], [bitmap, told, toldHeight]))
+        return { problem: 'too large', width: told, height: toldHeight };
     let image;
     try {
         // As stored: no colour-profile conversion.
@@ -172,7 +196,9 @@ async function browserDecoded(pixmar, data, bitmap)
     if (at === 0)
         return { problem: 'no memory' };
     pixmar.HEAPU8.set(rgba, at);
-    return { at, width, height };
+    // The browser always turns a JPEG as its EXIF orientation asks.
+    const turned = orientation > 1 ? [`shown turned as the file asks (EXIF orientation ${orientation}), as ImageMagick's -auto-orient does`] : [];
+    return { at, width, height, turned };
 }
 
 async function convert(data, post)
@@ -187,7 +213,7 @@ async function convert(data, post)
         stepStart = end;
     };
     const pixmar = await ready;
-    const stale = () => data.run < latest;
+    const stale = () => data.run < cancelled || (!data.batch && data.run < latest);
     await yieldTurn();
     if (stale())
         return post({ type: 'cancelled' });
@@ -226,7 +252,7 @@ async function convert(data, post)
                             decoded.width, decoded.height, 1]);
         const refused = decoded.problem ? decoded : found.refused && { problem: found.refused.reason, ...found.refused };
         if (status >= 0) {
-            notes = [`made 24-bit from a ${kind}`, ...found.notes].map((note) => note + '\n').join('');
+            notes = [`made 24-bit from a ${kind}`, ...(decoded.turned || []), ...found.notes].map((note) => note + '\n').join('');
         } else if (refused.problem !== 'undecodable') {
             return post({ type: 'refused', problem: problems[refused.problem](data, kind, refused) });
         } else {
@@ -281,13 +307,19 @@ async function convert(data, post)
     // Made from the module's memory as it stands: nothing runs in the module
     // meanwhile, and each bitmap keeps a copy of its own.
     const { original, decoded, width, height } = found.pictures;
-    const picture = (rgba) => (width > 0 && height > 0
-        ? createImageBitmap(new ImageData(new Uint8ClampedArray(pixmar.HEAPU8.buffer, rgba, width * height * 4), width, height))
+    // A picture wider than the page's room for it also comes scaled to fit
+    // there, which the page draws at once however large the image.
+    const fit = width > data.room
+        ? { resizeWidth: data.room, resizeHeight: Math.max(1, Math.round(height * data.room / width)), resizeQuality: 'medium' } : null;
+    const picture = (rgba, scaled) => (width > 0 && height > 0
+        ? createImageBitmap(new ImageData(new Uint8ClampedArray(pixmar.HEAPU8.buffer, rgba, width * height * 4), width, height),
+                            ...(scaled ? [scaled] : []))
         : null);
     const pictures = [await picture(original), await picture(decoded)];
+    const fitted = pictures[0] && fit ? [await picture(original, fit), await picture(decoded, fit)] : null;
     const key = await keyOfPreview(picture);
-    post({ type: 'preview', psnr: psnr.trim(), original: pictures[0], decoded: pictures[1], ...key },
-         [...(pictures[0] ? pictures : []), ...(key.keyMap ? [key.keyMap] : [])]);
+    post({ type: 'preview', psnr: psnr.trim(), original: pictures[0], decoded: pictures[1], fit: fitted, ...key },
+         [...(pictures[0] ? pictures : []), ...(fitted || []), ...(key.keyMap ? [key.keyMap] : [])]);
 }
 
 // The key's line, its map as a bitmap and the places of its half-pink pairs

@@ -292,7 +292,36 @@ const pillow = (code) => `${pillowPython} -c 'from PIL import Image; ${code}'`;
 const sprite = 's = Image.new("RGBA", (32, 24)); [s.putpixel((x, y), ((200, 120, 40), (12, 34, 56), (250, 250, 250))[y // 8] + ((y % 8) * 32 + x,)) for x in range(32) for y in range(24)]';
 const keyed = 'python3 -c \'from PIL import Image; s = ';
 const opaque = 'python3 -c \'from PIL import Image; Image.open';
+// A GIF whose 4 x 3 first frame lies at (2, 1) on an 8 x 6 screen with background index 1.
+const framedGif = (save) => pillow('import struct; p = Image.new("P", (4, 3)); p.putpalette([10, 20, 30, 200, 100, 50, 5, 250, 9]); ' +
+    `[p.putpixel((x, y), (x + y) % 3) for x in range(4) for y in range(3)]; p.save("f.gif"${save}); b = bytearray(open("f.gif", "rb").read()); ` +
+    'i = b.index(0x2C, 13); struct.pack_into("<HH", b, 6, 8, 6); b[11] = 1; struct.pack_into("<HH", b, i + 1, 2, 1); open("image.gif", "wb").write(b)');
+// A valid RGBA PNG of `size` x `size` black pixels, quick to make: one zlib block of 64 rows repeated.
+const blackPng = (size) => pillow('import struct, zlib; ' +
+    `w = ${size}; r = bytes(1 + 4 * w); c = zlib.compressobj(9, 8, -15); b = c.compress(r * 64) + c.flush(zlib.Z_FULL_FLUSH); ` +
+    'd = b"\\x78\\xda" + b * (w // 64) + zlib.compress(r * (w % 64))[2:-4] + struct.pack(">I", (len(r) * w % 65521) << 16 | 1); ' +
+    'k = lambda t, d: struct.pack(">I", len(d)) + t + d + struct.pack(">I", zlib.crc32(t + d)); ' +
+    'open("image.png", "wb").write(b"\\x89PNG\\r\\n\\x1a\\n" + k(b"IHDR", struct.pack(">IIBBBBB", w, w, 8, 6, 0, 0, 0)) + k(b"IDAT", d) + k(b"IEND", b""))');
+// An 8 x 8 JPEG whose frame header claims 20000 x 20000 pixels.
+const hugeJpeg = 'convert -size 8x8 xc:red image.jpg && python3 -c \'b = bytearray(open("image.jpg", "rb").read()); i = b.index(b"\\xff\\xc0"); ' +
+                 'b[i + 5:i + 9] = bytes([78, 32, 78, 32]); open("image.jpg", "wb").write(b)\'';
+// The image `s` of `rows` rows that `image` makes, saved by Pillow as up.bmp and stored top-down
+// (rows of `row` bytes) as image.bmp.
+const topDown = (image, row, rows = 3) => pillow(`import struct; ${image}; s.save("up.bmp"); b = bytearray(open("up.bmp", "rb").read()); ` +
+    `o = struct.unpack_from("<I", b, 10)[0]; b[o:] = b"".join(b[o + ${row} * r:o + ${row} * r + ${row}] for r in range(${rows} - 1, -1, -1)); ` +
+    `struct.pack_into("<i", b, 22, -${rows}); open("image.bmp", "wb").write(b)`);
 const images = [
+    { label: 'a JPEG with EXIF orientation 6, turned as ImageMagick\'s -auto-orient turns it', page: 'image.jpg', source: 'image.jpg',
+      recipe: 'convert logo.png -alpha', turn: true, notes: ['shown turned as the file asks (EXIF orientation 6)'],
+      make: pillow('g = Image.linear_gradient("L").resize((120, 90)); e = Image.Exif(); e[0x0112] = 6; Image.merge("RGB", (g, g.transpose(0), g.transpose(1))).save("image.jpg", exif=e.tobytes(), quality=90)') },
+    { label: 'a JPEG whose frame header claims 20000 x 20000, refused before decoding', page: 'image.jpg',
+      make: hugeJpeg,
+      problem: 'image.jpg is 20000 x 20000 pixels: its header would be larger than this page can hold. Convert it with the command line.' },
+    { label: 'a GIF whose first frame leaves part of its screen uncovered', page: 'image.gif', source: 'image.gif', recipe: opaque, make: framedGif('') },
+    { label: 'a GIF with transparency whose first frame leaves part of its screen uncovered, box ticked', page: 'image.gif', source: 'image.gif',
+      recipe: keyed, transparentPink: true, make: framedGif(', transparency=2') },
+    { label: 'a 17000 x 17000 RGBA PNG, too large for the page', make: blackPng(17000),
+      problem: 'image.png is 17000 x 17000 pixels: its header would be larger than this page can hold. Convert it with the command line.' },
     { label: 'every alpha level, box ticked, Magic Pink', make: pillow(`${sprite}; s.save("image.png")`), recipe: keyed,
       transparentPink: true, magicPink: true, notes: ['3 fully transparent pixels became magic pink'] },
     { label: 'every alpha level, box unticked', make: pillow(`${sprite}; s.save("image.png")`), recipe: opaque,
@@ -304,7 +333,11 @@ const images = [
     { label: 'a 16-bit BMP, as ImageMagick reads it', page: 'image.bmp', source: 'image.bmp', recipe: 'convert logo.png -alpha',
       make: 'convert -size 30x20 gradient:red-blue -define bmp:subtype=RGB565 image.bmp' },
     { label: 'a top-down 8-bit BMP', page: 'image.bmp', source: 'image.bmp', recipe: opaque,
-      make: pillow('import struct; s = Image.new("P", (8, 3)); s.putpalette([(i * 7) % 256 for i in range(768)]); [s.putpixel((x, y), 9 * y + x) for x in range(8) for y in range(3)]; s.save("up.bmp"); b = bytearray(open("up.bmp", "rb").read()); o = struct.unpack_from("<I", b, 10)[0]; b[o:] = b"".join(b[o + 8 * r:o + 8 * r + 8] for r in (2, 1, 0)); struct.pack_into("<i", b, 22, -3); open("image.bmp", "wb").write(b)') },
+      make: topDown('s = Image.new("P", (8, 3)); s.putpalette([(i * 7) % 256 for i in range(768)]); [s.putpixel((x, y), 9 * y + x) for x in range(8) for y in range(3)]', 8) },
+    { label: 'a top-down 32-bit BMP', page: 'image.bmp', source: 'image.bmp', recipe: opaque,
+      make: topDown('s = Image.new("RGBA", (8, 3)); [s.putpixel((x, y), (30 * x, 80 * y, 200, 40 * x)) for x in range(8) for y in range(3)]', 32) },
+    { label: 'a top-down odd-width 24-bit BMP, converted as an image', page: 'image.bmp', asImage: true, recipe: 'convert logo.png \\( +clone',
+      make: topDown('s = Image.new("RGB", (7, 48)); [s.putpixel((x, y), (30 * x, 5 * y, 200)) for x in range(7) for y in range(48)]', 24, 48) + ' && convert up.bmp image.png' },
     { label: 'a GIF with transparency, box unticked', page: 'image.gif', notes: ['4 fully transparent pixels became black: the GIF decoder keeps no colour for them'],
       make: pillow('s = Image.new("P", (4, 4)); s.putpalette([250, 10, 10, 10, 250, 10]); [s.putpixel((x, y), int(x == y)) for x in range(4) for y in range(4)]; s.save("image.gif", transparency=1)') },
     { label: 'an 8-bit BMP cut short, refused as pixmar refuses it', page: 'image.bmp',
@@ -325,8 +358,13 @@ const images = [
       make: 'convert -size 63x48 xc:red -fill blue -draw "point 62,0" image.png' },
     { label: 'a PNG of 16 bits a sample', make: pillow('Image.new("I;16", (4, 2), 1000).save("image.png")'),
       problem: 'image.png: a PNG of 16 bits a sample, which the page does not take: save it with 8 bits a sample (the README\'s recipes do).' },
-    { label: 'a damaged PNG', make: 'convert -size 8x8 xc:red image.png && head -c 60 image.png > cut.png && mv cut.png image.png',
+    { label: 'a PNG cut short', make: 'convert -size 64x48 gradient:red-blue -depth 8 image.png && head -c 125 image.png > cut.png && mv cut.png image.png',
       problem: 'image.png: a PNG image that cannot be decoded: damaged or unsupported.' },
+    { label: 'a PNG with a wrong CRC before its image data, refused as Pillow refuses it',
+      make: pillow('i = Image.new("RGB", (4, 2), (9, 8, 7)); i.save("image.png"); b = bytearray(open("image.png", "rb").read()); b[29] ^= 1; open("image.png", "wb").write(b)'),
+      problem: 'image.png: a PNG image that cannot be decoded: damaged or unsupported.' },
+    { label: 'a PNG without IEND, read as Pillow reads it', source: 'whole.png', recipe: opaque,
+      make: pillow('Image.linear_gradient("L").resize((8, 6)).convert("RGB").save("whole.png")') + ' && head -c -12 whole.png > image.png' },
 ];
 
 for (const row of images) {
@@ -337,7 +375,7 @@ for (const row of images) {
         const { page, status, header, problem, notes } = await convertInPage(path.join(folder, row.page || 'image.png'), row);
         assert.strictEqual(problem, row.problem || '');
         if (row.recipe) {
-            const recipe = readmeLine(row.recipe).replace(/^python3/, pillowPython).replaceAll(/logo|sprite/g, 'image')
+            const recipe = readmeLine(row.recipe).replace(/^python3/, pillowPython).replace(row.turn ? ' -alpha' : /$^/, ' -auto-orient -alpha').replaceAll(/logo|sprite/g, 'image')
                 .replace('image.png', path.basename(source));
             const expected = commandLine(source, 'image.bmp', row.magicPink, [recipe]);
             assert.strictEqual(status, expected.messages);
@@ -376,15 +414,16 @@ test('an index past the palette is black, after a full palette', async () => {
 });
 
 // A large image converts and previews in the worker: the page's thread is
-// never held up for 100 ms, it shows the header's progress, and the header is
-// the command line's (for the PNG, after the README's recipe).
-for (const kind of ['bmp', 'png']) {
-    test(`a 4096 x 4096 ${kind} converts in a worker, with progress`, async () => {
+// never held up for 100 ms, it shows the header's progress, the pictures are
+// shown to fit, and the header is the command line's (for the PNG, after the
+// README's recipe).
+for (const [kind, size] of [['bmp', 4096], ['png', 8000]]) {
+    test(`a ${size} x ${size} ${kind} converts in a worker, with progress`, async () => {
         const file = path.join(work, `large.${kind}`);
         if (kind === 'bmp')
-            fs.writeFileSync(file, bitmap(4096, 4096, noise));
+            fs.writeFileSync(file, bitmap(size, size, noise));
         else
-            execFileSync('convert', ['-size', '4096x4096', 'gradient:red-blue', '-depth', '8', file]);
+            execFileSync('convert', ['-size', `${size}x${size}`, 'gradient:red-blue', '-depth', '8', file]);
         const expected = commandLine(file, 'large.bmp', true, kind === 'png' ? [readmeLine('convert logo.png -alpha').replaceAll('logo', 'large')] : []);
         const seen = [];
         const { page, status, header } = await convertInPage(file, {
@@ -395,6 +434,7 @@ for (const kind of ['bmp', 'png']) {
         assert.ok(header.equals(expected.header));
         assert.ok(seen.some((value) => value > 0 && value < 1), `the progress bar showed only ${[...new Set(seen)]}`);
         await reached(page, 'previewed');
+        assert.strictEqual(await page.$eval('#zoom', (zoom) => zoom.value), 'fit');
         const longest = Math.max(0, ...await page.evaluate(() => window.longTasks));
         assert.ok(longest <= 100, `the page's thread was held up for ${longest} ms`);
         await page.close();
@@ -508,8 +548,9 @@ test('a batch of 200 gives its counts first, and a refused row opens', async () 
     await page.close();
 });
 
-// A batch can be cancelled: what was converted stays, the rest is listed as
-// not converted. One whose headers would pass what the page holds is refused
+// A row opened while its batch works is shown at once, before the batch's
+// waiting jobs, which go on. A batch can be cancelled: what was converted
+// stays, the rest is listed as not converted. One whose headers would pass what the page holds is refused
 // before any work.
 test('a batch can be cancelled, and one too large is refused', async () => {
     const folder = fs.mkdtempSync(path.join(work, 'cancel-'));
@@ -519,6 +560,10 @@ test('a batch can be cancelled, and one too large is refused', async () => {
     const page = (await convertInPage(files[0])).page;
     await (await page.$('#image')).uploadFile(...files);
     await page.waitForSelector('#cancel:not([hidden])');
+    await page.click('#results tbody tr:first-child button');
+    await reached(page, 'previewed');
+    assert.match(await page.$eval('#summary', (element) => element.textContent), /to go\.$/);
+    assert.strictEqual(await page.$eval('#status', (element) => element.textContent), commandLine(files[0], 'a0.bmp').messages);
     await page.click('#cancel');
     await reached(page, 'done');
     const said = await page.$$eval('#results tbody tr', (lines) => lines.map((line) => line.cells[2].textContent));
@@ -529,5 +574,10 @@ test('a batch can be cancelled, and one too large is refused', async () => {
     await (await page.$('#image')).uploadFile(path.join(folder, 'huge.bmp'), files[0]);
     await page.waitForFunction(() => document.getElementById('problem').textContent !== '', { timeout: 60000, polling: 50 });
     assert.match(await page.$eval('#problem', (element) => element.textContent), /^These 2 files would make about 2,338 MiB of headers, more than the page can hold/);
+    // A JPEG's size is read from its frame header.
+    execFileSync('sh', ['-c', hugeJpeg], { cwd: folder });
+    await page.$eval('#problem', (element) => { element.textContent = ''; });
+    await (await page.$('#image')).uploadFile(path.join(folder, 'image.jpg'), files[0]);
+    await page.waitForFunction(() => /^These 2 files would make about 2,3\d\d MiB/.test(document.getElementById('problem').textContent), { timeout: 60000, polling: 50 });
     await page.close();
 });
