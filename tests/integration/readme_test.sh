@@ -25,6 +25,9 @@ block() {
 # The one line of the documents that starts with $1.
 line() { documents | grep -m 1 "^$1" || fail "the documents have no line starting with: $1"; }
 
+# --- The README stays a front page a newcomer reads through; the rest is in doc/.
+[ "$(wc -l <"$readme")" -le 300 ] || fail "the README has more than 300 lines"
+
 # --- The table of refusals: the page shows its rows, so it is kept once.
 awk '/^### What the refusals mean/ { inside = 1; next } inside && /^\|/ { print; table = 1; next } table { exit }' "$readme" |
   diff - "$(dirname "$readme")/web/refusals.md" || fail "the README's table of refusals differs from web/refusals.md"
