@@ -220,12 +220,17 @@ bool finish_output(OutputFile& output, bool complete)
     return false;
 }
 
-bool write_whole_file(const std::string& path, const std::vector<std::uint8_t>& bytes)
+bool write_whole_file(const std::string& path, const std::uint8_t* bytes, std::size_t size)
 {
     OutputFile output;
     if (!open_output(path, output))
         return false;
-    return finish_output(output, write_output(output, reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+    return finish_output(output, write_output(output, reinterpret_cast<const char*>(bytes), size));
+}
+
+bool write_whole_file(const std::string& path, const std::vector<std::uint8_t>& bytes)
+{
+    return write_whole_file(path, bytes.data(), bytes.size());
 }
 
 }  // namespace pixmar

@@ -59,6 +59,7 @@ bool write_output(OutputFile& output, const char* bytes, std::size_t size);
 bool finish_output(OutputFile& output, bool complete);
 
 // The same for a file whose content is all in memory.
+bool write_whole_file(const std::string& path, const std::uint8_t* bytes, std::size_t size);
 bool write_whole_file(const std::string& path, const std::vector<std::uint8_t>& bytes);
 
 // Removes the new file's name, if it has one, for a run that ends without

@@ -1,5 +1,6 @@
 #include "key_report.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "pixel_pair.h"
@@ -13,7 +14,13 @@ bool is_magic_pink(const std::uint8_t* p) { return p[0] == 0xFF && p[1] == 0x00 
 
 // Within 16 of the key on every channel; magic pink itself passes too, so
 // callers test for it first.
-bool is_pinkish(const std::uint8_t* p) { return p[0] >= 239 && p[1] <= 16 && p[2] >= 239; }
+bool is_pinkish(const std::uint8_t* p)
+{
+    // One test of all three, not three branches: in a photograph or noise a
+    // blue of 239 or more is common enough for the branches to be guessed
+    // wrong often.
+    return (p[0] >= 239) & (p[1] <= 16) & (p[2] >= 239);
+}
 
 std::uint32_t word_of(const std::uint8_t* left, const std::uint8_t* right)
 {
@@ -36,7 +43,28 @@ void palette_colour(int index, std::uint8_t* bgr)
         bgr[0] = 0xFF, bgr[1] = 0, bgr[2] = 0;
 }
 
-std::uint8_t grey_index(const std::uint8_t* p) { return std::uint8_t(((77u * p[2] + 150u * p[1] + 29u * p[0]) >> 8) / 2); }
+// A pixel's grey, (77 R + 150 G + 29 B) / 512: one of the 128 greys. The
+// products come from tables, which cost less than three multiplications a
+// pixel on a large picture.
+struct GreyWeights {
+    std::uint16_t blue[256], green[256], red[256];
+};
+constexpr GreyWeights grey_weights()
+{
+    GreyWeights weights{};
+    for (unsigned value = 0; value < 256; ++value) {
+        weights.blue[value] = std::uint16_t(29 * value);
+        weights.green[value] = std::uint16_t(150 * value);
+        weights.red[value] = std::uint16_t(77 * value);
+    }
+    return weights;
+}
+constexpr GreyWeights kGreyWeights = grey_weights();
+
+std::uint8_t grey_index(const std::uint8_t* p)
+{
+    return std::uint8_t((kGreyWeights.blue[p[0]] + kGreyWeights.green[p[1]] + kGreyWeights.red[p[2]]) >> 9);
+}
 
 // The usual picture of transparency: cells of 4 x 4 pixels, counted from the
 // top left as the picture is seen.
@@ -60,10 +88,12 @@ void start_key_map(KeyMap& map, std::uint32_t width, std::uint32_t height)
 {
     map.width = width, map.height = height;
     const std::size_t stored_row = stored_row_of(width);
-    map.file.assign(kKeyMapOffset + stored_row * height, 0);
-    std::uint8_t* p = map.file.data();
+    map.file_size = kKeyMapOffset + stored_row * height;
+    map.file = allocate_memory_block(map.file_size);
+    std::uint8_t* p = map.file.get();
+    std::fill(p, p + kKeyMapOffset, std::uint8_t(0));  // the rows are written whole, padding too
     p[0] = 'B', p[1] = 'M';
-    store_u32(p + 2, std::uint32_t(map.file.size()));  // wraps past 4 GiB, as every 32-bit field would
+    store_u32(p + 2, std::uint32_t(map.file_size));  // wraps past 4 GiB, as every 32-bit field would
     store_u32(p + 10, kKeyMapOffset);
     store_u32(p + 14, 40);
     store_u32(p + 18, width);
@@ -93,7 +123,9 @@ bool report_key(const PixelBuffer& original, const std::vector<std::uint32_t>& w
         const std::uint32_t row_from_top = original.height - 1 - row;
         const std::uint8_t* pixel = original.bytes.get() + row * row_bytes;
         const std::uint32_t* word = words.empty() ? nullptr : words.data() + std::size_t(row_from_top) * pairs_per_row;
-        std::uint8_t* out = map != nullptr ? map->file.data() + kKeyMapOffset + row * stored_row_of(original.width) : nullptr;
+        std::uint8_t* out = map != nullptr ? map->file.get() + kKeyMapOffset + row * stored_row_of(original.width) : nullptr;
+        if (out != nullptr)
+            std::fill(out + original.width, out + stored_row_of(original.width), std::uint8_t(0));
         for (std::size_t pair = 0; pair < pairs_per_row; ++pair, pixel += 6, word += word != nullptr ? 1 : 0) {
             const std::uint8_t* left = pixel;
             const std::uint8_t* right = pixel + 3;
@@ -142,7 +174,7 @@ std::vector<std::uint8_t> key_map_rgba(const KeyMap& map)
     std::vector<std::uint8_t> rgba(std::size_t(map.width) * map.height * 4);
     std::uint8_t* out = rgba.data();
     for (std::uint32_t row = map.height; row-- > 0;) {
-        const std::uint8_t* in = map.file.data() + kKeyMapOffset + row * stored_row_of(map.width);
+        const std::uint8_t* in = map.file.get() + kKeyMapOffset + row * stored_row_of(map.width);
         for (std::uint32_t column = 0; column < map.width; ++column, out += 4) {
             const std::uint8_t* bgr = palette[in[column]];
             out[0] = bgr[2], out[1] = bgr[1], out[2] = bgr[0], out[3] = 255;

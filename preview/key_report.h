@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "memory.h"
+
 #include "bitmap.h"
 
 namespace pixmar {
@@ -30,9 +32,12 @@ struct KeyCounts {
 // checkerboard, both pixels of a half-pink pair red, near-pink pixels blue
 // (over the red). Made in place as an 8-bit bitmap file with its palette,
 // one index a pixel: a third of the bytes of a 24-bit picture to make and
-// write, and nothing to copy before writing it.
+// write, and nothing to copy before writing it. Its memory is a block of the
+// system layer's, in huge pages where the system has them: on a large
+// picture, page faults of fresh memory were a good part of the map's cost.
 struct KeyMap {
-    std::vector<std::uint8_t> file;
+    MemoryBlock file;
+    std::size_t file_size = 0;
     std::uint32_t width = 0, height = 0;
 };
 

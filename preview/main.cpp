@@ -92,7 +92,7 @@ int write_key_files(const std::string& header_path, const std::string& list_path
                     const PixelBuffer& original)
 {
     const std::string map_path = header_path + ".key.bmp";
-    if (!write_whole_file(map_path, map.file))
+    if (!write_whole_file(map_path, map.file.get(), map.file_size))
         return fail(kPreviewCannotWrite, "cannot write " + map_path);
     if (list_path.empty())
         return kPreviewDone;
@@ -169,7 +169,7 @@ int run_preview(std::vector<std::string> arguments)
     std::printf("Preview: %s\n", output.c_str());
     if (arguments.size() != 2)
         return kPreviewDone;
-    file = std::vector<std::uint8_t>();  // written; its memory serves the key map's file
+    file = std::vector<std::uint8_t>();  // written: its memory goes back before the key files are written
     return write_key_files(header_path, list_path, key_map, original);
 }
 
