@@ -28,12 +28,28 @@ EM_JS(double, page_file_size, (), { return Module.pageFile.size; });
 // Reads the page file's bytes from `offset` into `to`; returns how many came.
 // A file that can no longer be read (changed or removed since it was
 // chosen) gives none, and the worker is told why.
+// Each read of a File is a round trip to the browser, which costs about a
+// millisecond, and a job reads the file's first bytes several times (its
+// kind, its records, a batch's key counts): those within the first 64 KiB
+// come from one read of them, kept until the worker names another file or
+// none (Module.pageFile), which it does after each job.
 EM_JS(double, read_page_file, (double offset, std::uint8_t* to, double size), {
-    const end = Math.min(offset + size, Module.pageFile.size);
+    const file = Module.pageFile;
+    const end = Math.min(offset + size, file.size);
     if (end <= offset)
         return 0;
     try {
-        const bytes = new Uint8Array(new FileReaderSync().readAsArrayBuffer(Module.pageFile.slice(offset, end)));
+        const headSize = 65536;
+        if (end <= headSize) {
+            if (Module.pageHeadOf !== file) {
+                Module.pageHead = new Uint8Array(new FileReaderSync().readAsArrayBuffer(file.slice(0, Math.min(file.size, headSize))));
+                Module.pageHeadOf = file;
+            }
+            const bytes = Module.pageHead.subarray(offset, end);
+            HEAPU8.set(bytes, to);
+            return bytes.length;
+        }
+        const bytes = new Uint8Array(new FileReaderSync().readAsArrayBuffer(file.slice(offset, end)));
         HEAPU8.set(bytes, to);
         return bytes.length;
     } catch (error) {

@@ -1,6 +1,7 @@
 // Every job of the page, off the page's thread: the converter's own run on
 // the chosen file (or on the image it decodes), and the preview's pictures.
-// The module reads the file itself (Module.pageFile) and hands back its
+// The module reads the file itself (Module.pageFile; its first 64 KiB once
+// a job, kept with Module.pageHeadOf naming their file) and hands back its
 // message lines, its notes and the header's blocks as it makes them.
 // Messages in:
 //   { type: 'job', run, file, name, magicPink, transparentPink, crop, asImage,
@@ -139,7 +140,7 @@ async function estimate(data)
         found = { readFailed: null };
         total += pixmar.ccall('pixmar_header_estimate', 'number', ['string'], [data.names[index]]) || file.size * 24;
     });
-    pixmar.pageFile = null;
+    pixmar.pageFile = pixmar.pageHeadOf = null;  // the next job reads its file afresh
     postMessage({ type: 'estimated', run: data.run, total });
 }
 
@@ -159,7 +160,7 @@ async function work(data)
         found = null;
         const pixmar = await ready;
         pixmar.ccall('pixmar_forget', null, [], []);
-        pixmar.pageFile = null;
+        pixmar.pageFile = pixmar.pageHeadOf = null;  // the next job reads its file afresh
     }
 }
 
