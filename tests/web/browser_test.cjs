@@ -2,7 +2,10 @@
 // file, tick Magic Pink, type a C name, download, copy. Each row's downloaded
 // header must be the command line's byte for byte, and #status must hold what
 // it prints.
-//   PIXMAR_PAGE=index.html PIXMAR=pixmar README=README.md [SCREENSHOT=shot.png] [SCREENSHOT_BATCH=batch.png] node --test browser_test.cjs
+//   PIXMAR_PAGE=index.html PIXMAR=pixmar README=README.md [SCREENSHOTS=1] node --test browser_test.cjs
+// The documents' screenshots of the page come from here (SCREENSHOTS=1, as
+// doc/make_images.sh runs it), each with the words the page showed beside it
+// (.txt); every other run checks that the page still shows those words.
 'use strict';
 const { test, before, after } = require('node:test');
 const assert = require('node:assert');
@@ -274,10 +277,9 @@ for (const row of rows) {
             await page.click('#outline-key');
             assert.ok(await page.$eval('#key-outline', (overlay) => overlay.hidden));
         }
-        if (row.screenshot && process.env.SCREENSHOT) {
+        if (row.screenshot) {
             await page.select('#zoom', '4');
-            await page.setViewport({ width: 1100, height: 1000 });
-            await page.screenshot({ path: process.env.SCREENSHOT, fullPage: true });
+            await documentScreenshot(page, 'browser-page', { width: 1100, height: 1000 });
         }
         await page.close();
     });
@@ -396,6 +398,22 @@ for (const row of images) {
 
 // A pixel whose index lies past its bitmap's palette is black, whatever the
 // image the page decoded before it left in memory.
+// A screenshot of the page in doc/, made anew with SCREENSHOTS set, and the
+// words the page shows in it: a screenshot that no longer shows the page's
+// wording fails the test until it is made again.
+async function documentScreenshot(page, name, viewport)
+{
+    await page.setViewport(viewport);
+    const words = await page.evaluate(() => document.body.innerText);
+    const made = path.join(path.dirname(process.env.README), 'doc', name);
+    if (process.env.SCREENSHOTS) {
+        await page.screenshot({ path: made + '.png', fullPage: true });
+        fs.writeFileSync(made + '.txt', words);
+    } else {
+        assert.strictEqual(words, fs.readFileSync(made + '.txt', 'utf8'), `the page no longer shows what doc/${name}.png does: make it again with doc/make_images.sh`);
+    }
+}
+
 test('an index past the palette is black, after a full palette', async () => {
     const folder = fs.mkdtempSync(path.join(work, 'palette-'));
     fs.mkdirSync(path.join(folder, 'expected'));
@@ -516,10 +534,7 @@ test('a batch of files gives one zip of their headers', async () => {
     assert.deepStrictEqual(Object.keys(entries).sort(), Object.keys(expected).sort());
     for (const [name, header] of Object.entries(expected))
         assert.ok(Buffer.from(entries[name], 'base64').equals(header), name);
-    if (process.env.SCREENSHOT_BATCH) {
-        await page.setViewport({ width: 1100, height: 700 });
-        await page.screenshot({ path: process.env.SCREENSHOT_BATCH, fullPage: true });
-    }
+    await documentScreenshot(page, 'browser-batch', { width: 1100, height: 700 });
     // A row shows its file as a single one.
     await page.click('#results tbody tr:first-child button');
     await reached(page, 'previewed');
