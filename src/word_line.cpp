@@ -103,14 +103,17 @@ struct PixelLanes {
 };
 
 // Each lane's (low x low + high x high) summed over the terms, plus offset.
+// The offset is added after the products are rearranged: on some targets
+// (NEON) the two accumulators hold single products, which the rearranging
+// sums in pairs, so an offset in them would count twice in half the lanes.
 HWY_INLINE V32 multiply_add(std::initializer_list<std::pair<V32, std::int32_t>> terms, std::int32_t offset)
 {
     const Pixels32 d;
     const Pixels16 d16;
-    V32 sum = hn::Set(d, offset), odd = hn::Zero(d);
+    V32 sum = hn::Zero(d), odd = hn::Zero(d);
     for (const auto& [lanes, weights] : terms)
         sum = hn::ReorderWidenMulAccumulate(d, hn::BitCast(d16, lanes), hn::BitCast(d16, hn::Set(d, weights)), sum, odd);
-    return hn::RearrangeToOddPlusEven(sum, odd);
+    return hn::Add(hn::RearrangeToOddPlusEven(sum, odd), hn::Set(d, offset));
 }
 
 // floor(n / d) for 0 <= n < 2^23, as the opening block argues, in the low
