@@ -43,8 +43,11 @@ TEST(WindowsPaths, ConvertBesideTheInputWithNamesFromThePath)
         write_file(input, make_bitmap(4, 2, [](auto x, auto) { return x < 2 ? kRed : kBlue; }));
         const RunResult run = folder.run({c.path});
         EXPECT_EQ(run.status, 0);
+        // A backslash is no letter of a C name: each of these is warned of.
         EXPECT_EQ(run.out, kBanner + "Opening File: " + c.path + "\n" + info_lines(4, 2, 24) + "Output File: " + c.path +
-                               ".h\nDone.\n");
+                               ".h\nWarning: " + c.macro_prefix + "_WIDTH and " + c.array_prefix +
+                               "_Bitmap are not C names: run pixmar in the bitmap's folder, on a file named with "
+                               "letters, digits and underscores\nDone.\n");
         const std::string header = read_file(from_utf8(utf8(input) + ".h"));
         EXPECT_NE(header.find(" * File  : " + c.path + "\r\n"), std::string::npos);
         EXPECT_NE(header.find("#define " + c.macro_prefix + "_WIDTH   (4)\r\n"), std::string::npos);
