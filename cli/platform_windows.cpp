@@ -160,7 +160,18 @@ bool rename_file(const Place& place, const char* from, const char* to)
 
 void remove_file(const Place& place, const char* name) { DeleteFileW(path_in(place, name).c_str()); }
 
-void hold_ending_signals() { AcquireSRWLockExclusive(&guard_lock); }
+void hold_ending_signals()
+{
+    // The handler is registered once, before the lock is first taken, and
+    // never removed: the system calls handlers under a lock of its own, which
+    // SetConsoleCtrlHandler takes too, so registering or removing one while
+    // holding guard_lock could wait forever on a handler that waits for
+    // guard_lock. With nothing guarded the handler leaves the event to the
+    // default action, as if it were not there.
+    static const bool registered = SetConsoleCtrlHandler(remove_guarded_on_console_event, TRUE) != 0;
+    (void)registered;
+    AcquireSRWLockExclusive(&guard_lock);
+}
 
 void release_ending_signals()
 {
@@ -173,15 +184,9 @@ void guard_name(const Place& place, const char* name)
 {
     guarded_path = path_in(place, name);
     guarded = true;
-    SetConsoleCtrlHandler(remove_guarded_on_console_event, TRUE);
 }
 
-void unguard_name()
-{
-    if (guarded)
-        SetConsoleCtrlHandler(remove_guarded_on_console_event, FALSE);
-    guarded = false;
-}
+void unguard_name() { guarded = false; }
 
 void remove_guarded_name()
 {
