@@ -45,12 +45,13 @@ DerivedNames derive_names(const std::string& input_path);
 // under `input_path`.
 std::uint64_t header_size(const std::string& input_path, std::uint32_t width, std::uint32_t height);
 
-// Writes the header of `pixels` through `header` under the name derived
-// from `input_path`, printing "Output File: %s" once it is created (and a
-// warning when the derived names are no C identifiers), or why it cannot be (a path holding a line break is refused before anything is
-// created). Returns 1 when the complete header has taken its name; 0
-// otherwise, when nothing of it is left. With `magic_pink`, the pair rule
-// changes the pixels in place as they are encoded.
+// Writes the header of `pixels` through `header` under the name derived from
+// `input_path`, printing "Output File: %s" once it is created (and a warning
+// when the derived names are no C identifiers), or why it cannot be (a path
+// holding a line break is refused before anything is created). Returns 1 when
+// the complete header has taken its name; 0 otherwise, when nothing of it is
+// left. With `magic_pink`, the pair rule changes the pixels in place as they
+// are encoded.
 int write_header_file(const std::string& input_path, PixelBuffer& pixels, bool magic_pink, HeaderSink& header,
                       const MessageSink& messages);
 

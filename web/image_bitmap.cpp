@@ -19,17 +19,31 @@
 
 namespace pixmar {
 
+namespace {
+
+std::uint32_t big_endian32(const std::uint8_t* p)
+{
+    return std::uint32_t(p[0]) << 24 | std::uint32_t(p[1]) << 16 | std::uint32_t(p[2]) << 8 | p[3];
+}
+
+bool is_png(const std::uint8_t* bytes, std::size_t size) { return size >= 8 && std::memcmp(bytes, "\x89PNG\r\n\x1a\n", 8) == 0; }
+
+bool is_bitmap(const std::uint8_t* head, std::size_t size)
+{
+    return size >= kFileHeaderSize && decode_file_header(head).bfType == kBitmapType;
+}
+
+}  // namespace
+
 bool image_size(const std::uint8_t* bytes, std::size_t size, std::uint32_t& width, std::uint32_t& height)
 {
     int x = 0, y = 0, channels = 0;
     // The decoder tells no size of a PNG past its own 1 GiB limit, which the
     // file's IHDR still tells: such an image is one too large, not damaged.
-    const auto big32 = [&](std::size_t at) {
-        return std::uint32_t(bytes[at]) << 24 | std::uint32_t(bytes[at + 1]) << 16 | std::uint32_t(bytes[at + 2]) << 8 | bytes[at + 3];
-    };
-    if (size >= 24 && std::memcmp(bytes, "\x89PNG\r\n\x1a\n", 8) == 0 && std::memcmp(bytes + 12, "IHDR", 4) == 0 &&
-        big32(16) > 0 && big32(16) <= INT32_MAX && big32(20) > 0 && big32(20) <= INT32_MAX) {
-        width = big32(16), height = big32(20);
+    const std::uint32_t png_width = size >= 24 ? big_endian32(bytes + 16) : 0, png_height = size >= 24 ? big_endian32(bytes + 20) : 0;
+    if (size >= 24 && is_png(bytes, size) && std::memcmp(bytes + 12, "IHDR", 4) == 0 && png_width > 0 &&
+        png_width <= INT32_MAX && png_height > 0 && png_height <= INT32_MAX) {
+        width = png_width, height = png_height;
         return true;
     }
     if (size > INT32_MAX || !stbi_info_from_memory(bytes, int(size), &x, &y, &channels) || x <= 0 || y == 0 ||
@@ -39,15 +53,6 @@ bool image_size(const std::uint8_t* bytes, std::size_t size, std::uint32_t& widt
     width = std::uint32_t(x), height = std::uint32_t(y < 0 ? -y : y);
     return true;
 }
-
-namespace {
-
-bool is_bitmap(const std::uint8_t* head, std::size_t size)
-{
-    return size >= kFileHeaderSize && decode_file_header(head).bfType == kBitmapType;
-}
-
-}  // namespace
 
 ImageResult bitmap_problem(const std::uint8_t* head, std::size_t size, std::uint64_t file_size)
 {
@@ -109,6 +114,8 @@ void fill_uncovered_screen(const std::uint8_t* gif, std::size_t size, DecodedIma
         return;
     const std::uint32_t left = u16(at + 1), top = u16(at + 3);
     const std::uint64_t right = std::uint64_t(left) + u16(at + 5), bottom = std::uint64_t(top) + u16(at + 7);
+    if (left == 0 && top == 0 && right >= image.width && bottom >= image.height)
+        return;  // the frame covers the screen, as most do
     if (transparent)
         std::memset(fill, 0, sizeof fill);
     for (std::uint32_t y = 0; y < image.height; ++y) {
@@ -119,10 +126,6 @@ void fill_uncovered_screen(const std::uint8_t* gif, std::size_t size, DecodedIma
         }
     }
 }
-
-}  // namespace
-
-namespace {
 
 std::uint32_t crc32(const std::uint8_t* bytes, std::size_t size)
 {
@@ -142,9 +145,7 @@ std::uint32_t crc32(const std::uint8_t* bytes, std::size_t size)
 bool png_whole(const std::uint8_t* bytes, std::size_t size, bool& needs_end)
 {
     needs_end = false;
-    const auto big32 = [&](std::size_t at) {
-        return std::uint32_t(bytes[at]) << 24 | std::uint32_t(bytes[at + 1]) << 16 | std::uint32_t(bytes[at + 2]) << 8 | bytes[at + 3];
-    };
+    const auto big32 = [&](std::size_t at) { return big_endian32(bytes + at); };
     bool image_data = false;
     std::size_t at = 8;
     while (at + 12 <= size) {
@@ -173,7 +174,7 @@ ImageResult decode_image(const std::uint8_t* bytes, std::size_t size, DecodedIma
         return problem;
     std::vector<std::uint8_t> ended;
     bool needs_end = false;
-    if (size >= 8 && std::memcmp(bytes, "\x89PNG\r\n\x1a\n", 8) == 0) {
+    if (is_png(bytes, size)) {
         if (!png_whole(bytes, size, needs_end))
             return ImageResult::cannot_decode;
         if (needs_end) {

@@ -30,19 +30,18 @@ EM_JS(double, page_file_size, (), { return Module.pageFile.size; });
 // chosen) gives none, and the worker is told why.
 // Each read of a File is a round trip to the browser, which costs about a
 // millisecond, and a job reads the file's first bytes several times (its
-// kind, its records, a batch's key counts): those within the first 64 KiB
-// come from one read of them, kept until the worker names another file or
-// none (Module.pageFile), which it does after each job.
-EM_JS(double, read_page_file, (double offset, std::uint8_t* to, double size), {
+// kind, its records, a batch's key counts): those within the first
+// `head_size` bytes come from one read of them, kept until the worker names
+// another file or none (Module.pageFile), which it does after each job.
+EM_JS(double, read_page_file, (double offset, std::uint8_t* to, double size, double head_size), {
     const file = Module.pageFile;
     const end = Math.min(offset + size, file.size);
     if (end <= offset)
         return 0;
     try {
-        const headSize = 65536;
-        if (end <= headSize) {
+        if (end <= head_size) {
             if (Module.pageHeadOf !== file) {
-                Module.pageHead = new Uint8Array(new FileReaderSync().readAsArrayBuffer(file.slice(0, Math.min(file.size, headSize))));
+                Module.pageHead = new Uint8Array(new FileReaderSync().readAsArrayBuffer(file.slice(0, Math.min(file.size, head_size))));
                 Module.pageHeadOf = file;
             }
             const bytes = Module.pageHead.subarray(offset, end);
@@ -75,6 +74,10 @@ EM_JS(void, show_key, (const char* line, const std::uint8_t* map, const char* li
 // The page file as the converter's source.
 std::uint64_t position = 0;
 
+// The page file's first bytes, read once a job: enough for every record the
+// converter reads, a small bitmap whole, and most images' sizes.
+constexpr std::size_t kPageFileHead = 65536;
+
 bool open_page_file(void*, const std::string&)
 {
     position = 0;
@@ -83,7 +86,7 @@ bool open_page_file(void*, const std::string&)
 
 std::int64_t read_from_page_file(void*, std::uint8_t* to, std::size_t size)
 {
-    const double got = read_page_file(double(position), to, double(size));
+    const double got = read_page_file(double(position), to, double(size), double(kPageFileHead));
     position += std::uint64_t(got);
     return std::int64_t(got);
 }
@@ -356,12 +359,12 @@ EMSCRIPTEN_KEEPALIVE const char* pixmar_preview(char* text, double size)
 // WebP's size; 0 when they do not tell.
 EMSCRIPTEN_KEEPALIVE double pixmar_header_estimate(const char* name)
 {
-    std::vector<std::uint8_t> head = page_file_head(65536);
+    std::vector<std::uint8_t> head = page_file_head(kPageFileHead);
     std::uint32_t width = 0, height = 0;
     BrowserImage browser;
     // Most files tell their size early; a JPEG may have a colour profile first.
     bool browser_told = browser_image_size(head.data(), head.size(), browser);
-    if (!browser_told && head.size() == 65536 && head[0] == 0xFF && head[1] == 0xD8) {
+    if (!browser_told && head.size() == kPageFileHead && head[0] == 0xFF && head[1] == 0xD8) {
         head = page_file_head(kBrowserImageHead);
         browser_told = browser_image_size(head.data(), head.size(), browser);
     }

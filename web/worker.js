@@ -13,15 +13,16 @@
 //     a batch's files are, in all;
 //   { type: 'zip', run, entries }: the headers of a batch in one zip.
 // A newer single file's job cancels an older one at its next step, and goes
-// before the batch's jobs still waiting; a cancel cancels every older job. Messages out, each with
-// its job's run: progress (a step and how far it has got), converted (the
-// run's lines, its status, the header (a batch's whole, a single file's first
-// bytes and size), what was done to the picture, the kind of image decoded,
-// a problem the page found beside them, and how long each step took), refused (why the file was not
-// converted), cancelled, headerBlob (a single file's header as a Blob),
-// preview (the two pictures as bitmaps, the PSNR line and the key's line, map
-// and places) or previewFailed; a batch's converted also has its key counts;
-// estimated for an estimate and zipped for a zip.
+// before the batch's jobs still waiting; a cancel cancels every older job.
+// Messages out, each with its job's run: progress (a step and how far it has
+// got), converted (the run's lines, its status, the header (a batch's whole, a
+// single file's first bytes and size), what was done to the picture, the kind
+// of image decoded, a problem the page found beside them, and how long each
+// step took), refused (why the file was not converted), cancelled, headerBlob
+// (a single file's header as a Blob), preview (the two pictures as bitmaps,
+// the PSNR line and the key's line, map and places) or previewFailed; a
+// batch's converted also has its key counts; estimated for an estimate and
+// zipped for a zip.
 'use strict';
 
 let job = null;     // the job being worked on
